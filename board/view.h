@@ -1,0 +1,35 @@
+// What the game needs from the screen. The window implements it; tests and tools fake it.
+#pragma once
+
+#include <string_view>
+
+namespace koma {
+
+class View {
+public:
+    View() = default;
+    View(const View&) = delete;
+    View& operator=(const View&) = delete;
+    virtual ~View() = default;
+
+    // Moves the picture of `tile` (0 is the blank's picture) so its top-left pixel is at
+    // (left, top) in client coordinates. It shows at the next repaint.
+    virtual void MoveTilePicture(int tile, int left, int top) = 0;
+    // Paints the whole window now, before returning, without running the event loop.
+    virtual void RepaintNow() = 0;
+    // A modal notice titled "KOMA" with one OK button; returns once the player closed it.
+    virtual void ShowNotice(std::string_view text) = 0;
+    // The sound switch.
+    virtual bool IsSoundOn() const = 0;
+    // Starts the completion sound and returns at once.
+    virtual void PlayEffect() = 0;
+    // The solver button. Its shown state is also the game-active flag: hidden locks the board.
+    virtual void SetSolverButtonVisible(bool visible) = 0;
+    virtual bool IsSolverButtonVisible() const = 0;
+
+protected:
+    View(View&&) = default;
+    View& operator=(View&&) = default;
+};
+
+}  // namespace koma
