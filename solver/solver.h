@@ -1,0 +1,100 @@
+// The automatic solver: it steers the blank around the board with animated single steps until
+// the picture is whole again.
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+#include "board/puzzle.h"
+
+namespace koma {
+
+// Whether Taimingu really waits. The window runs with the pause on; tests and tools switch it
+// off so a solve costs nothing but the moves.
+enum class Pause { kOn, kOff };
+
+// A single step, named by the direction in which the blank moves.
+enum class Step { kBlankLeft, kBlankRight, kBlankUp, kBlankDown };
+
+// "BlankLeft", "BlankRight", "BlankUp" or "BlankDown".
+std::string_view StepName(Step step);
+
+class Solver {
+  public:
+    using Cell = Puzzle::Cell;
+    // Told about every single step once it is complete.
+    using StepObserver = std::function<void(Step)>;
+    // Told when a step or a route is asked to work outside the board or with a tracked blank
+    // that is not the blank. Such a call changes nothing. Without a hook a debug build stops.
+    using FaultHook = std::function<void(std::string_view what)>;
+
+    static constexpr int kPhases = 13;
+
+    Solver(Puzzle& puzzle, Pause pause) : puzzle_(puzzle), pause_(pause) {}
+
+    // The solver button: hides the button, finds the blank, runs the thirteen phases and the
+    // closing. The board ends in the goal arrangement with the blank at (0, 1).
+    void Button1Click();
+
+    // Single steps; each slides the tile beside the blank into it, pauses and repaints.
+    void BlankLeft();
+    void BlankRight();
+    void BlankUp();
+    void BlankDown();
+
+    // The pause: n passes of a fixed count-down (none with the pause off), then one repaint.
+    void Taimingu(int n);
+
+    // Bring the blank beside the tile at (x, y) - left, right, above, below - going around it.
+    void Hy0(int x, int y);
+    void My0(int x, int y);
+    void Su0(int x, int y);
+    void Ss0(int x, int y);
+
+    // The pieces of Button1Click, one at a time.
+    void FindBlank();
+    void RunPhase(int phase);  // 1..kPhases
+    void Closing();
+
+    // The blank's cell as the solver tracks it.
+    Cell blank() const { return {BlankX, BlankY}; }
+    // Test and tool hook: sets the tracked cell without looking at the board.
+    void SetBlank(int x, int y) {
+        BlankX = x;
+        BlankY = y;
+    }
+
+    void SetStepObserver(StepObserver observer) { step_observer_ = std::move(observer); }
+    void SetFaultHook(FaultHook hook) { fault_hook_ = std::move(hook); }
+
+  private:
+    void TakeStep(Step step);
+    bool TrackedBlankIsReal() const;
+    // True (and a fault reported) when a route may not run: target off the board or a tracked
+    // blank that is not the blank. Its loops could never end then.
+    bool RouteOutOfLimits(int x, int y) const;
+    void Fault(std::string_view what) const;
+
+    // A phase's tile at its tracked position, moved one cell by a route and one step.
+    void MoveTileLeft(Cell& tile);
+    void MoveTileRight(Cell& tile);
+    void MoveTileUp(Cell& tile);
+    void MoveTileDown(Cell& tile);
+
+    void RunLoopPhase(int phase);
+    void RowEndPhase4();
+    void RowEndPhase8();
+    void ColumnEndPhase10();
+    void ColumnEndPhase12();
+    void RowEndSequence(int r);
+    void ColumnEndSequence(int c);
+
+    Puzzle& puzzle_;
+    Pause pause_;
+    StepObserver step_observer_;
+    FaultHook fault_hook_;
+    int BlankX = 0;
+    int BlankY = 0;
+};
+
+}  // namespace koma

@@ -1,0 +1,107 @@
+// How long the pause lasts and how fast the solver runs without it.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "board/puzzle.h"
+#include "solver/arrangement.h"
+#include "solver/pause.h"
+#include "solver/solver.h"
+
+namespace koma {
+namespace {
+
+// A screen that costs nothing.
+class NullView : public View {
+  public:
+    void MoveTilePicture(int, int, int) override {}
+    void RepaintNow() override {}
+    void ShowNotice(std::string_view) override {}
+    bool IsSoundOn() const override { return false; }
+    void PlayEffect() override {}
+    void SetSolverButtonVisible(bool) override {}
+    bool IsSolverButtonVisible() const override { return true; }
+};
+
+void BM_CountDownPass(benchmark::State& state) {
+    for (auto _ : state) {
+        CountDownPass();
+    }
+    state.SetItemsProcessed(state.iterations() * kCountDownStart);
+}
+BENCHMARK(BM_CountDownPass);
+
+// For comparison only: the same pass with a volatile counter, which every iteration stores and
+// reloads.
+void BM_CountDownPassVolatileCounter(benchmark::State& state) {
+    for (auto _ : state) {
+        volatile std::int32_t counter = kCountDownStart;
+        while (counter != 0) {
+            counter = counter - 1;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kCountDownStart);
+}
+BENCHMARK(BM_CountDownPassVolatileCounter);
+
+// The pause of one single step.
+void BM_Taimingu1000(benchmark::State& state) {
+    NullView view;
+    Puzzle puzzle{view};
+    Solver solver{puzzle, Pause::kOn};
+    for (auto _ : state) {
+        solver.Taimingu(1000);
+    }
+}
+BENCHMARK(BM_Taimingu1000)->Unit(benchmark::kMillisecond);
+
+std::vector<Grid> RandomReachableBoards(std::size_t count) {
+    std::mt19937 random{20240601};
+    std::vector<Grid> boards;
+    boards.reserve(count);
+    std::array<int, kCells> tiles{};
+    for (int i = 0; i < kCells; ++i) {
+        tiles.at(static_cast<std::size_t>(i)) = i;
+    }
+    while (boards.size() < count) {
+        std::shuffle(tiles.begin(), tiles.end(), random);
+        Grid grid = GridFromRows(tiles);
+        if (!IsReachableFromStart(grid)) {
+            // Exchanging two tiles of the top row (neither the blank) flips the parity.
+            const std::size_t a = tiles[0] == kBlank ? 2 : 0;
+            const std::size_t b = tiles[1] == kBlank ? 2 : 1;
+            std::swap(grid.at(a).at(0), grid.at(b).at(0));
+        }
+        boards.push_back(grid);
+    }
+    return boards;
+}
+
+// Whole solves, pause off, from random arrangements that play can produce.
+void BM_Solve(benchmark::State& state) {
+    const std::vector<Grid> boards = RandomReachableBoards(4096);
+    NullView view;
+    Puzzle puzzle{view};
+    Solver solver{puzzle, Pause::kOff};
+    std::int64_t steps = 0;
+    solver.SetStepObserver([&steps](Step) { ++steps; });
+    std::size_t next = 0;
+    for (auto _ : state) {
+        puzzle.SetCells(boards[next]);
+        solver.Button1Click();
+        next = (next + 1) % boards.size();
+    }
+    if (puzzle.cells() != GoalLayout) {
+        state.SkipWithError("a solve did not end in the goal arrangement");
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["steps_per_solve"] =
+        static_cast<double>(steps) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_Solve);
+
+}  // namespace
+}  // namespace koma

@@ -1,0 +1,28 @@
+# Runs koma-trace with ARGS (space-separated) and checks its exit status, its standard output
+# against EXPECT_OUT (exact, "" for none; with TAIL=ON only the end of it) and that standard
+# error is empty on success or one line on failure.
+separate_arguments(args UNIX_COMMAND "${ARGS}")
+execute_process(COMMAND ${TRACE} ${args} RESULT_VARIABLE rc OUTPUT_VARIABLE out
+                ERROR_VARIABLE err)
+if(NOT rc EQUAL EXPECT_RC)
+    message(FATAL_ERROR "exit status ${rc}, expected ${EXPECT_RC}\nstdout:\n${out}\nstderr:\n${err}")
+endif()
+string(REPLACE "\\n" "\n" expected "${EXPECT_OUT}")
+if(TAIL)
+    string(LENGTH "${out}" out_length)
+    string(LENGTH "${expected}" expected_length)
+    if(out_length LESS expected_length)
+        set(expected_length ${out_length})
+    endif()
+    math(EXPR start "${out_length} - ${expected_length}")
+    string(SUBSTRING "${out}" ${start} -1 out)
+endif()
+if(NOT out STREQUAL expected)
+    message(FATAL_ERROR "stdout:\n${out}\nexpected:\n${expected}")
+endif()
+if(rc EQUAL 0 AND NOT err STREQUAL "")
+    message(FATAL_ERROR "unexpected stderr:\n${err}")
+endif()
+if(NOT rc EQUAL 0 AND NOT err MATCHES "^koma-trace: [^\n]+\n$")
+    message(FATAL_ERROR "expected one line on stderr, got:\n${err}")
+endif()
