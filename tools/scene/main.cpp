@@ -1,0 +1,34 @@
+// koma-scene: draws the ballpark and writes the tile pictures, the solved scene and the icons.
+// Usage: koma-scene [output folder]   (default: the source tree's assets folder)
+
+#include <QDir>
+#include <QFileInfo>
+#include <QString>
+
+#include <cstddef>
+#include <iostream>
+#include <span>
+
+#include "scene.h"
+
+int main(int argc, char* argv[]) {
+    const std::span<char*> args(argv, static_cast<std::size_t>(argc));
+    const QString folder =
+        args.size() > 1 ? QString::fromLocal8Bit(args[1]) : QStringLiteral(KOMA_ASSETS_DIR);
+    const QDir out(folder);
+    int failures = 0;
+    for (const koma::scene::Asset& asset : koma::scene::AllAssets()) {
+        const QString path = out.filePath(asset.path);
+        const bool written =
+            QDir().mkpath(QFileInfo(path).absolutePath()) && asset.image.save(path, "PNG");
+        if (!written) {
+            std::cerr << "koma-scene: cannot write " << path.toStdString() << '\n';
+            ++failures;
+        }
+    }
+    if (failures > 0) {
+        return 1;
+    }
+    std::cout << "koma-scene: pictures written to " << out.absolutePath().toStdString() << '\n';
+    return 0;
+}
