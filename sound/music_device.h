@@ -1,0 +1,44 @@
+// The platform's music device: plays one MIDI file and tells when a play ends.
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace koma::sound {
+
+// A failure of the sound layer; the message is for the player, in Japanese, UTF-8.
+class SoundError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// How a play ended.
+enum class NotifyKind { Successful, Superseded, Aborted, Failure };
+
+class MusicDevice {
+  public:
+    // Called once per play: Successful when the play reached the end, Aborted when a stop
+    // interrupted it. It may be called on any thread (the audio thread, or inside Stop()).
+    using NotifyHandler = std::function<void(NotifyKind)>;
+
+    MusicDevice() = default;
+    MusicDevice(const MusicDevice&) = delete;
+    MusicDevice& operator=(const MusicDevice&) = delete;
+    virtual ~MusicDevice() = default;
+
+    // Opens the file; throws SoundError describing the cause when it cannot.
+    virtual void Open(const std::string& path, NotifyHandler notify) = 0;
+    // Starts playing from the current position and returns at once.
+    virtual void Play() = 0;
+    // Stops and returns once stopped; the position stays.
+    virtual void Stop() = 0;
+    // Moves the position to the start; starts nothing.
+    virtual void SeekToStart() = 0;
+    // Position and length in one unit (the player's ticks). The position never exceeds the
+    // length.
+    virtual long Position() const = 0;
+    virtual long Length() const = 0;
+};
+
+}  // namespace koma::sound

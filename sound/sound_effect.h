@@ -1,0 +1,40 @@
+// A short sound played over whatever else is playing, such as the completion sound.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "sound/audio_output.h"
+
+struct Mix_Chunk;
+
+namespace koma::sound {
+
+class SoundEffect {
+  public:
+    // The output must outlive this object.
+    explicit SoundEffect(AudioOutput& output);
+    SoundEffect(const SoundEffect&) = delete;
+    SoundEffect& operator=(const SoundEffect&) = delete;
+    // Ends any sound of this object still playing.
+    ~SoundEffect();
+
+    // Starts playing the WAV file (UTF-8 name) and returns at once. A missing or broken file,
+    // or no output, plays nothing and reports nothing.
+    void Play(const std::string& path);
+
+  private:
+    struct ChunkDeleter {
+        void operator()(Mix_Chunk* chunk) const;
+    };
+    using ChunkPtr = std::unique_ptr<Mix_Chunk, ChunkDeleter>;
+
+    Mix_Chunk* Load(const std::string& path);
+
+    AudioOutput& output_;
+    // Kept for the object's lifetime: a chunk must stay alive while a channel plays it.
+    std::map<std::string, ChunkPtr> chunks_;
+};
+
+}  // namespace koma::sound

@@ -1,0 +1,20 @@
+// The music device of the program: FluidSynth plays the MIDI file into SDL2_mixer's output.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "sound/audio_output.h"
+#include "sound/music_device.h"
+
+namespace koma::sound {
+
+// The soundfont FluidSynth uses when none is given: its own default, else Debian's.
+std::string DefaultSoundfont();
+
+// A device rendering through `output`, which must outlive it. `soundfont` empty means
+// DefaultSoundfont(). The device's notification handler runs on the audio thread (at the end
+// of a play) or inside Stop(); it must return quickly and may not wait for the UI.
+std::unique_ptr<MusicDevice> MakeSynthMusicDevice(AudioOutput& output, std::string soundfont = {});
+
+}  // namespace koma::sound
