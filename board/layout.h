@@ -25,8 +25,9 @@ constexpr Grid GridFromRows(const std::array<int, kCells>& rows) {
     Grid grid{};
     for (int y = 0; y < kRows; ++y) {
         for (int x = 0; x < kColumns; ++x) {
+            const int index = y * kColumns + x;
             grid.at(static_cast<std::size_t>(x)).at(static_cast<std::size_t>(y)) =
-                rows.at(static_cast<std::size_t>(y * kColumns + x));
+                rows.at(static_cast<std::size_t>(index));
         }
     }
     return grid;
@@ -48,10 +49,16 @@ inline constexpr Grid GoalLayout = GridFromRows({
     8, 5, 14, 13,  //
 });
 
-constexpr bool IsOnBoard(int x, int y) { return x >= 0 && x < kColumns && y >= 0 && y < kRows; }
+constexpr bool IsOnBoard(int x, int y) {
+    return x >= 0 && x < kColumns && y >= 0 && y < kRows;
+}
 
 // Client pixel of the top-left corner of the picture standing in column x / row y.
-constexpr int CellLeft(int x) { return x * CellSize + kBoardOrigin; }
-constexpr int CellTop(int y) { return y * CellSize + kBoardOrigin; }
+constexpr int CellLeft(int x) {
+    return x * CellSize + kBoardOrigin;
+}
+constexpr int CellTop(int y) {
+    return y * CellSize + kBoardOrigin;
+}
 
 }  // namespace koma

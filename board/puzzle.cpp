@@ -6,7 +6,9 @@ namespace koma {
 
 namespace {
 
-constexpr std::size_t Index(int i) { return static_cast<std::size_t>(i); }
+constexpr std::size_t Index(int i) {
+    return static_cast<std::size_t>(i);
+}
 
 constexpr bool AreNeighbours(int ax, int ay, int bx, int by) {
     return std::abs(ax - bx) + std::abs(ay - by) == 1;
@@ -14,9 +16,13 @@ constexpr bool AreNeighbours(int ax, int ay, int bx, int by) {
 
 }  // namespace
 
-int Puzzle::At(int x, int y) const { return Board.at(Index(x)).at(Index(y)); }
+int Puzzle::At(int x, int y) const {
+    return Board.at(Index(x)).at(Index(y));
+}
 
-int& Puzzle::CellRef(int x, int y) { return Board.at(Index(x)).at(Index(y)); }
+int& Puzzle::CellRef(int x, int y) {
+    return Board.at(Index(x)).at(Index(y));
+}
 
 void Puzzle::PlaceTile(int tile, int x, int y) {
     if (tile < 0 || tile >= kCells) {
@@ -36,7 +42,9 @@ void Puzzle::Modosu() {
     }
 }
 
-int Puzzle::Kanseika() const { return Board == GoalLayout ? 1 : 0; }
+int Puzzle::Kanseika() const {
+    return Board == GoalLayout ? 1 : 0;
+}
 
 void Puzzle::Shape1MouseDown(int X, int Y) {
     if (!view_.IsSolverButtonVisible()) {

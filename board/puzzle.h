@@ -7,7 +7,7 @@
 namespace koma {
 
 class Puzzle {
-public:
+  public:
     // The board starts in the start arrangement; Modosu() puts the pictures there too.
     explicit Puzzle(View& view) : view_(view) {}
 
@@ -50,7 +50,7 @@ public:
     // permutation of 0..15.
     void SetCells(const Grid& grid);
 
-private:
+  private:
     int& CellRef(int x, int y);
 
     View& view_;

@@ -6,7 +6,7 @@
 namespace koma {
 
 class View {
-public:
+  public:
     View() = default;
     View(const View&) = delete;
     View& operator=(const View&) = delete;
@@ -27,7 +27,7 @@ public:
     virtual void SetSolverButtonVisible(bool visible) = 0;
     virtual bool IsSolverButtonVisible() const = 0;
 
-protected:
+  protected:
     View(View&&) = default;
     View& operator=(View&&) = default;
 };

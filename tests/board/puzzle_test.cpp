@@ -12,10 +12,12 @@ namespace {
 using testing::FakeView;
 
 // Frame coordinates of the middle of cell (x, y).
-constexpr int Mid(int cell) { return cell * CellSize + CellSize / 2; }
+constexpr int Mid(int cell) {
+    return cell * CellSize + CellSize / 2;
+}
 
 class PuzzleTest : public ::testing::Test {
-protected:
+  protected:
     PuzzleTest() {
         puzzle.Modosu();
         view.ClearLog();
@@ -123,8 +125,8 @@ TEST_F(PuzzleTest, ClickPositionsMapToCellsByTruncatingDivision) {
         int column;  // -1: off the board
     };
     // The blank is at (0, 1); put it in row 1 at each column in turn and click beside it.
-    for (const Case c : {Case{0, 0}, {1, 0}, {96, 0}, {97, 1}, {192, 1}, {193, 2}, {384, 3},
-                         {385, -1}}) {
+    for (const Case c :
+         {Case{0, 0}, {1, 0}, {96, 0}, {97, 1}, {192, 1}, {193, 2}, {384, 3}, {385, -1}}) {
         puzzle.Modosu();
         // Tile 7 at (1, 1) is right of the blank: a click in column 1 slides it.
         puzzle.Shape1MouseDown(c.frame_x, Mid(1));
@@ -151,8 +153,8 @@ TEST_F(PuzzleTest, ClickOnTheBlankStopsBeforeTheGoalTest) {
 TEST_F(PuzzleTest, CompletionPlaysEffectThenNoticeThenLocks) {
     view.sound_on = true;
     PlayToGoal();
-    EXPECT_EQ(view.log, (std::vector<std::string>{"move 7", "move 0", "effect",
-                                                   "notice できた!!!!", "hide solver"}));
+    EXPECT_EQ(view.log, (std::vector<std::string>{"move 7", "move 0", "effect", "notice できた!!!!",
+                                                  "hide solver"}));
 }
 
 TEST_F(PuzzleTest, CompletionWithSoundOffIsSilent) {

@@ -12,7 +12,7 @@
 namespace koma::testing {
 
 class FakeView : public View {
-public:
+  public:
     struct Point {
         int left = -1;
         int top = -1;
@@ -56,7 +56,8 @@ public:
     bool PicturesMatch(const Grid& grid) const {
         for (int x = 0; x < kColumns; ++x) {
             for (int y = 0; y < kRows; ++y) {
-                const int tile = grid.at(static_cast<std::size_t>(x)).at(static_cast<std::size_t>(y));
+                const int tile =
+                    grid.at(static_cast<std::size_t>(x)).at(static_cast<std::size_t>(y));
                 if (CellOf(tile) != Point{x, y}) {
                     return false;
                 }
@@ -77,7 +78,7 @@ public:
     int effects = 0;
     int picture_moves = 0;
 
-private:
+  private:
     void Log(std::string entry) {
         if (keep_log) {
             log.push_back(std::move(entry));

@@ -1,0 +1,19 @@
+// The program's two message boxes.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace koma::app {
+
+// A modal notice titled "KOMA" with one OK button (Enter, Esc and the close box all close it).
+void ShowNotice(std::string_view text);
+
+// A failure report: title "KOMA", the stop icon, one OK button.
+void ShowErrorBox(std::string_view message);
+
+// The error box ends a message with a full stop unless its last byte already sorts at or
+// before '.' (so "…!" and "…." stay as they are and Japanese text gets one).
+std::string WithFullStop(std::string_view message);
+
+}  // namespace koma::app

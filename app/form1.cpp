@@ -1,0 +1,295 @@
+#include "app/form1.h"
+
+#include <QFont>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QMetaObject>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <algorithm>
+#include <exception>
+
+#include "app/board_frame.h"
+#include "app/dialogs.h"
+#include "app/tile_image.h"
+
+namespace koma::app {
+
+namespace {
+
+const QColor kBackground(0, 128, 0);
+const QColor kMarkBrown(150, 80, 66);
+
+constexpr char kMusicFile[] = "koma.mid";
+constexpr char kEffectFile[] = "一等賞.wav";
+
+// The fonts the window was designed with are Windows fonts; their metric twins from the IPA
+// family stand in for them on Linux, then Noto.
+QFont WindowFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                      QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
+    font.setPixelSize(12);
+    return font;
+}
+
+QFont RestartButtonFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
+                      QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans Mono CJK JP")});
+    font.setPixelSize(13);
+    font.setBold(true);
+    return font;
+}
+
+bool IsPlainEnter(const QKeyEvent& key) {
+    const bool enter = key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter;
+    // The keypad flag says where Enter is, not that a modifier key is held.
+    const Qt::KeyboardModifiers held = key.modifiers() & ~Qt::KeypadModifier;
+    return enter && held == Qt::NoModifier;
+}
+
+sound::MediaPlayer::DeviceFactory MusicOrNothing(sound::MediaPlayer::DeviceFactory factory) {
+    if (factory) {
+        return factory;
+    }
+    return []() -> std::unique_ptr<sound::MusicDevice> {
+        throw sound::SoundError("原因不明のエラー");
+    };
+}
+
+}  // namespace
+
+TForm1::TForm1(FormOptions options)
+    : options_(std::move(options)),
+      puzzle_(*this),
+      solver_(puzzle_, options_.pause),
+      media_player1_(kMusicFile, MusicOrNothing(options_.music)) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("KOMA"));
+    setFont(WindowFont());
+    move(kLeft, kTop);
+    resize(kMinClientWidth, kMinClientHeight);
+    BuildControls();
+    ConnectHandlers();
+    Guarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+    // Close the music first: after this no notification can be queued for a dying window.
+    media_player1_.Close();
+}
+
+void TForm1::BuildControls() {
+    // Creation order is stacking order: the pictures, then the frame on top of them all.
+    for (int k = 1; k <= kCells; ++k) {
+        const int tile = k == kCells ? kBlank : k;
+        auto* image = new TileImage(
+            QStringLiteral(":/tiles/tile%1.png").arg(tile, 2, 10, QLatin1Char('0')), this);
+        image->setObjectName(QStringLiteral("Image%1").arg(k));
+        images_.at(static_cast<std::size_t>(k - 1)) = image;
+    }
+    shape1_ = new BoardFrame(
+        this, [this](int x, int y) { Guarded([this, x, y] { Shape1MouseDown(x, y); }); });
+    shape1_->setObjectName(QStringLiteral("Shape1"));
+    shape1_->setGeometry(9, 9, 385, 385);
+
+    // The focusable controls, in tab order.
+    button1_ = new QPushButton(QStringLiteral("PCにやらせる"), this);
+    button1_->setObjectName(QStringLiteral("Button1"));
+    button1_->setGeometry(400, 368, 75, 25);
+
+    button3_ = new QPushButton(QStringLiteral("やりなおし"), this);
+    button3_->setObjectName(QStringLiteral("Button3"));
+    button3_->setGeometry(400, 56, 75, 33);
+    button3_->setFont(RestartButtonFont());
+
+    group_box1_ = new QGroupBox(this);
+    group_box1_->setObjectName(QStringLiteral("GroupBox1"));
+    group_box1_->setGeometry(16, 400, 329, 65);
+
+    radio_button1_ = new QRadioButton(QStringLiteral("BGMや効果音は出さない"), group_box1_);
+    radio_button1_->setObjectName(QStringLiteral("RadioButton1"));
+    radio_button1_->setGeometry(24, 32, 153, 17);
+    radio_button1_->setChecked(true);  // before any handler is connected: sound starts off
+
+    radio_button2_ = new QRadioButton(QStringLiteral("BGMや効果音を出す"), group_box1_);
+    radio_button2_->setObjectName(QStringLiteral("RadioButton2"));
+    radio_button2_->setGeometry(192, 32, 129, 17);
+}
+
+void TForm1::ConnectHandlers() {
+    connect(button1_, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
+    connect(button3_, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
+    // toggled(true) comes only when a radio button becomes checked, after its partner was
+    // unchecked; clicked would also fire for a press on the button that is already checked.
+    connect(radio_button1_, &QRadioButton::toggled, this, [this](bool checked) {
+        if (checked) {
+            Guarded([this] { RadioButton1Click(); });
+        }
+    });
+    connect(radio_button2_, &QRadioButton::toggled, this, [this](bool checked) {
+        if (checked) {
+            Guarded([this] { RadioButton2Click(); });
+        }
+    });
+    button1_->installEventFilter(this);
+    button3_->installEventFilter(this);
+    radio_button1_->installEventFilter(this);
+
+    // The device may call from its audio thread: hop onto the window's thread as a queued
+    // event, which waits its turn like any other (also behind a running solve).
+    media_player1_.SetNotifyHandler([this](sound::NotifyKind kind) {
+        QMetaObject::invokeMethod(
+            this, [this, kind] { Guarded([this, kind] { MediaPlayer1Notify(kind); }); },
+            Qt::QueuedConnection);
+    });
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == radio_button1_ && (event->type() == QEvent::MouseButtonPress ||
+                                      event->type() == QEvent::MouseButtonDblClick)) {
+        Guarded([this] { RadioButton1MouseDown(); });
+        return false;  // the press goes on to check the button as usual
+    }
+    if ((watched == button1_ || watched == button3_) && event->type() == QEvent::KeyPress &&
+        IsPlainEnter(*static_cast<QKeyEvent*>(event))) {
+        // Outside dialogs Qt's push buttons ignore Enter; here a focused button takes it.
+        static_cast<QPushButton*>(watched)->click();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::Guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& failure) {
+        ShowErrorBox(failure.what());
+    } catch (...) {
+        ShowErrorBox("原因不明のエラー");
+    }
+}
+
+void TForm1::FormCreate() {
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, kBackground);
+    setPalette(colours);
+    setAutoFillBackground(true);
+    puzzle_.Modosu();
+    media_player1_.Open();
+}
+
+void TForm1::paintEvent(QPaintEvent* /*event*/) {
+    // FormPaint: the grid in the gutters between the pictures, and a small brown mark on the
+    // top line. Lines end one pixel short: the far pixel belongs to the next line or to the
+    // frame, which draws the one corner the grid leaves out.
+    QPainter painter(this);
+    painter.setPen(QPen(Qt::black, 1, Qt::SolidLine));
+    for (int i = 0; i <= kRows; ++i) {
+        const int at = 9 + CellSize * i;
+        painter.drawLine(9, at, 392, at);
+        painter.drawLine(at, 9, at, 392);
+    }
+    painter.fillRect(QRect(78, 2, 10, 7), kMarkBrown);
+    for (int i = 0; i < 4; ++i) {
+        const int x = 78 + 3 * i;
+        painter.drawLine(x, 2, x, 4);
+    }
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!fitted_) {
+        fitted_ = true;
+        // The frame's margins are known only once the window manager has framed the window.
+        QTimer::singleShot(0, this, [this] { FitOuterSize(); });
+    }
+}
+
+void TForm1::FitOuterSize() {
+    const QSize frame = frameGeometry().size() - geometry().size();
+    if (frame.isEmpty()) {
+        return;  // no window manager: the client simply sits at the window's place
+    }
+    resize(std::max(kMinClientWidth, kOuterWidth - frame.width()),
+           std::max(kMinClientHeight, kOuterHeight - frame.height()));
+}
+
+TileImage* TForm1::Image(int number) const {
+    return images_.at(static_cast<std::size_t>(number - 1));
+}
+
+// View -----------------------------------------------------------------------------------
+
+void TForm1::MoveTilePicture(int tile, int left, int top) {
+    Image(tile == kBlank ? kCells : tile)->move(left, top);
+}
+
+void TForm1::RepaintNow() {
+    repaint();
+}
+
+void TForm1::ShowNotice(std::string_view text) {
+    app::ShowNotice(text);
+}
+
+bool TForm1::IsSoundOn() const {
+    return radio_button2_->isChecked();
+}
+
+void TForm1::PlayEffect() {
+    if (options_.play_effect) {
+        options_.play_effect(kEffectFile);
+    }
+}
+
+void TForm1::SetSolverButtonVisible(bool visible) {
+    if (!visible) {
+        // Qt would hand the focus on to "やりなおし", and a queued Enter or Space would press
+        // it; the window itself keeps the focus instead.
+        setFocus(Qt::OtherFocusReason);
+    }
+    button1_->setVisible(visible);
+}
+
+bool TForm1::IsSolverButtonVisible() const {
+    return !button1_->isHidden();
+}
+
+// Handlers -------------------------------------------------------------------------------
+
+void TForm1::Shape1MouseDown(int x, int y) {
+    puzzle_.Shape1MouseDown(x, y);
+}
+
+void TForm1::Button1Click() {
+    solver_.Button1Click();
+}
+
+void TForm1::Button3Click() {
+    puzzle_.Button3Click();
+}
+
+void TForm1::RadioButton2Click() {
+    media_player1_.Rewind();
+    media_player1_.Play();
+}
+
+void TForm1::RadioButton1Click() {
+    media_player1_.Stop();
+}
+
+void TForm1::RadioButton1MouseDown() {
+    media_player1_.Stop();
+}
+
+void TForm1::MediaPlayer1Notify(sound::NotifyKind /*kind*/) {
+    if (radio_button2_->isChecked()) {
+        media_player1_.Play();
+    }
+}
+
+}  // namespace koma::app

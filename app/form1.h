@@ -1,0 +1,106 @@
+// The main window: the board, its two buttons and the sound switch. It draws and forwards
+// events; the game itself lives in Puzzle and Solver.
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "board/puzzle.h"
+#include "board/view.h"
+#include "solver/solver.h"
+#include "sound/media_player.h"
+
+class QGroupBox;
+class QPushButton;
+class QRadioButton;
+
+namespace koma::app {
+
+class BoardFrame;
+class TileImage;
+
+// What the window is built with. The game always uses the defaults of main(); tests switch the
+// pause off and hand in fakes for the sound.
+struct FormOptions {
+    Pause pause = Pause::kOn;
+    sound::MediaPlayer::DeviceFactory music;
+    std::function<void(const std::string& file)> play_effect;
+};
+
+class TForm1 : public QWidget, public View {
+  public:
+    static constexpr int kLeft = 318;
+    static constexpr int kTop = 191;
+    static constexpr int kOuterWidth = 499;
+    static constexpr int kOuterHeight = 509;
+    static constexpr int kMinClientWidth = 476;
+    static constexpr int kMinClientHeight = 466;
+
+    // Builds every control, then runs FormCreate. A failure of FormCreate (only the music can
+    // fail) is shown in the error box before the window ever appears.
+    explicit TForm1(FormOptions options);
+    ~TForm1() override;
+
+    // View
+    void MoveTilePicture(int tile, int left, int top) override;
+    void RepaintNow() override;
+    void ShowNotice(std::string_view text) override;
+    bool IsSoundOn() const override;
+    void PlayEffect() override;
+    void SetSolverButtonVisible(bool visible) override;
+    bool IsSolverButtonVisible() const override;
+
+    // Handlers
+    void FormCreate();
+    void Shape1MouseDown(int x, int y);
+    void Button1Click();
+    void Button3Click();
+    void RadioButton1Click();
+    void RadioButton2Click();
+    void RadioButton1MouseDown();
+    void MediaPlayer1Notify(sound::NotifyKind kind);
+
+    // For tests and tools.
+    const Puzzle& puzzle() const { return puzzle_; }
+    Puzzle& puzzle() { return puzzle_; }
+    TileImage* Image(int number) const;  // Image1 … Image16
+    BoardFrame* Shape1() const { return shape1_; }
+    QPushButton* Button1() const { return button1_; }
+    QPushButton* Button3() const { return button3_; }
+    QGroupBox* GroupBox1() const { return group_box1_; }
+    QRadioButton* RadioButton1() const { return radio_button1_; }
+    QRadioButton* RadioButton2() const { return radio_button2_; }
+    sound::MediaPlayer& MediaPlayer1() { return media_player1_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;  // FormPaint
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void BuildControls();
+    void ConnectHandlers();
+    void FitOuterSize();
+    // Runs one handler; a failure inside it is reported in the error box and the program
+    // carries on. No exception ever reaches Qt.
+    void Guarded(const std::function<void()>& handler);
+
+    FormOptions options_;
+    Puzzle puzzle_;
+    Solver solver_;
+    sound::MediaPlayer media_player1_;
+
+    std::array<TileImage*, kCells> images_{};  // images_[k - 1] is Image<k>
+    BoardFrame* shape1_ = nullptr;
+    QPushButton* button1_ = nullptr;
+    QPushButton* button3_ = nullptr;
+    QGroupBox* group_box1_ = nullptr;
+    QRadioButton* radio_button1_ = nullptr;
+    QRadioButton* radio_button2_ = nullptr;
+    bool fitted_ = false;
+};
+
+}  // namespace koma::app

@@ -1,0 +1,32 @@
+// KOMA: a 4 × 4 sliding picture puzzle of a little ballpark.
+#include <QApplication>
+#include <QIcon>
+
+#include "app/form1.h"
+#include "sound/audio_output.h"
+#include "sound/sound_effect.h"
+#include "sound/synth_music_device.h"
+
+int main(int argc, char* argv[]) {
+    // The game reads no command line: Qt gets only the program's name, so options such as
+    // -reverse or -style cannot change it.
+    int qt_argc = argc > 0 ? 1 : 0;
+    char* qt_argv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    QApplication application(qt_argc, qt_argv);
+    QApplication::setApplicationName(QStringLiteral("KOMA"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/koma.png")));
+
+    // The output serves the music and the fanfare; the fanfare works even when the music file
+    // could not be opened.
+    koma::sound::AudioOutput audio;
+    koma::sound::SoundEffect effect(audio);
+
+    koma::app::FormOptions options;
+    options.pause = koma::Pause::kOn;
+    options.music = [&audio] { return koma::sound::MakeSynthMusicDevice(audio); };
+    options.play_effect = [&effect](const std::string& file) { effect.Play(file); };
+
+    koma::app::TForm1 form1(std::move(options));
+    form1.show();
+    return QApplication::exec();
+}

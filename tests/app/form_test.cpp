@@ -1,0 +1,232 @@
+#include "app/form1.h"
+
+#include <gtest/gtest.h>
+#include <QGroupBox>
+#include <QImage>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include "app/board_frame.h"
+#include "app/dialogs.h"
+#include "app/tile_image.h"
+#include "form_fixture.h"
+#include "modal_closer.h"
+
+namespace koma::app {
+namespace {
+
+using testing::FormTest;
+using testing::ModalCloser;
+
+const QColor kBlack(0, 0, 0);
+const QColor kGreen(0, 128, 0);
+const QColor kBrown(150, 80, 66);
+
+TEST_F(FormTest, PaintsGridMarkFrameAndBackground) {
+    const QImage screen = Screen();
+    ASSERT_GE(screen.width(), 476);
+    ASSERT_GE(screen.height(), 466);
+    const auto at = [&](int x, int y) { return QColor(screen.pixel(x, y)); };
+    EXPECT_EQ(at(9, 9), kBlack);
+    EXPECT_EQ(at(393, 393), kBlack) << "the corner only the frame paints";
+    EXPECT_EQ(at(105, 50), kBlack);
+    EXPECT_EQ(at(50, 105), kBlack);
+    EXPECT_EQ(at(450, 300), kGreen);
+    // The little mark on the board's top line.
+    EXPECT_EQ(at(78, 2), kBlack);
+    EXPECT_EQ(at(81, 3), kBlack);
+    EXPECT_EQ(at(87, 4), kBlack);
+    EXPECT_EQ(at(79, 2), kBrown);
+    EXPECT_EQ(at(78, 5), kBrown);
+    EXPECT_EQ(at(87, 8), kBrown);
+    EXPECT_EQ(at(88, 5), kGreen);
+    EXPECT_EQ(at(77, 5), kGreen);
+    EXPECT_EQ(at(87, 9), kBlack);
+    // Lines stop short of their end point: just outside the board is background.
+    EXPECT_EQ(at(394, 200), kGreen);
+    EXPECT_EQ(at(200, 394), kGreen);
+    EXPECT_EQ(at(78, 6), kBrown) << "the mark's short lines end at y = 4";
+}
+
+TEST_F(FormTest, PicturesShowTheStartArrangement) {
+    EXPECT_TRUE(PicturesShow(StartLayout));
+    EXPECT_EQ(form.Image(12)->pos(), QPoint(10, 10));
+    EXPECT_EQ(form.Image(16)->pos(), QPoint(10, 106));
+
+    // (10, 10) shows tile 12's picture, pixel for pixel.
+    const QImage tile12(QStringLiteral(":/tiles/tile12.png"));
+    ASSERT_FALSE(tile12.isNull());
+    const QImage screen = Screen();
+    EXPECT_EQ(QColor(screen.pixel(10, 10)), QColor(tile12.pixel(0, 0)));
+    EXPECT_EQ(QColor(screen.pixel(104, 104)), QColor(tile12.pixel(94, 94)));
+    const QImage blank(QStringLiteral(":/tiles/tile00.png"));
+    EXPECT_EQ(QColor(screen.pixel(12, 108)), QColor(blank.pixel(2, 2)));
+}
+
+TEST_F(FormTest, ControlsStandWhereTheWindowWasLaidOut) {
+    EXPECT_EQ(form.windowTitle(), "KOMA");
+    EXPECT_EQ(form.pos(), QPoint(318, 191));
+    EXPECT_EQ(form.Shape1()->geometry(), QRect(9, 9, 385, 385));
+    EXPECT_EQ(form.Button1()->geometry(), QRect(400, 368, 75, 25));
+    EXPECT_EQ(form.Button1()->text(), "PCにやらせる");
+    EXPECT_EQ(form.Button3()->geometry(), QRect(400, 56, 75, 33));
+    EXPECT_EQ(form.Button3()->text(), "やりなおし");
+    EXPECT_TRUE(form.Button3()->font().bold());
+    EXPECT_EQ(form.Button3()->font().pixelSize(), 13);
+    EXPECT_EQ(form.font().pixelSize(), 12);
+    EXPECT_EQ(form.GroupBox1()->geometry(), QRect(16, 400, 329, 65));
+    EXPECT_TRUE(form.GroupBox1()->title().isEmpty());
+    EXPECT_EQ(form.RadioButton1()->geometry(), QRect(24, 32, 153, 17));
+    EXPECT_EQ(form.RadioButton1()->text(), "BGMや効果音は出さない");
+    EXPECT_EQ(form.RadioButton2()->geometry(), QRect(192, 32, 129, 17));
+    EXPECT_EQ(form.RadioButton2()->text(), "BGMや効果音を出す");
+    EXPECT_TRUE(form.RadioButton1()->isChecked());
+    EXPECT_FALSE(form.RadioButton2()->isChecked());
+    for (int k = 1; k <= 16; ++k) {
+        EXPECT_EQ(form.Image(k)->size(), QSize(95, 95));
+        EXPECT_EQ(form.Image(k)->focusPolicy(), Qt::NoFocus);
+    }
+    EXPECT_EQ(form.Shape1()->focusPolicy(), Qt::NoFocus);
+
+    // Tab order: Button1, Button3, then the group's radio buttons.
+    EXPECT_EQ(form.Button1()->nextInFocusChain(), form.Button3());
+    // The frame lies over every picture.
+    const QWidgetList children = form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    EXPECT_GT(children.indexOf(form.Shape1()), children.indexOf(form.Image(16)));
+}
+
+TEST_F(FormTest, EveryPressOnTheBoardReachesTheFrame) {
+    // On a grid line: (105, 50) is frame (96, 41), which is cell (0, 0): tile 12 slides down.
+    EXPECT_EQ(form.childAt(105, 50), form.Shape1());
+    EXPECT_EQ(form.childAt(50, 50), form.Shape1());
+    PressAt(105, 50);
+    EXPECT_EQ(form.puzzle().At(0, 1), 12);
+    EXPECT_EQ(PictureCell(12), QPoint(0, 1));
+    EXPECT_EQ(PictureCell(0), QPoint(0, 0));
+    // The right button slides too.
+    PressAt(50, 150, Qt::RightButton);
+    EXPECT_EQ(form.puzzle().At(0, 0), 12);
+}
+
+TEST_F(FormTest, CompletingTheSceneShowsTheNoticeAndLocksTheBoard) {
+    form.RadioButton2()->setChecked(true);
+    form.puzzle().SetCells(GoalLayout);
+    PressCell(1, 1);  // 7 into the blank
+    ModalCloser closer;
+    PressCell(0, 1);  // and back: the scene is whole
+    ASSERT_EQ(closer.seen.size(), 1U);
+    EXPECT_EQ(closer.seen[0].title, "KOMA");
+    EXPECT_EQ(closer.seen[0].text, "できた!!!!");
+    EXPECT_EQ(closer.seen[0].icon, QMessageBox::NoIcon);
+    EXPECT_EQ(closer.seen[0].buttons, 1);
+    EXPECT_EQ(effects, std::vector<std::string>{"一等賞.wav"});
+    EXPECT_TRUE(form.Button1()->isHidden());
+
+    PressCell(1, 1);
+    EXPECT_EQ(form.puzzle().cells(), GoalLayout) << "locked until restart";
+    QTest::mouseClick(form.Button3(), Qt::LeftButton);
+    EXPECT_FALSE(form.Button1()->isHidden());
+    EXPECT_TRUE(PicturesShow(StartLayout));
+    PressCell(1, 1);
+    EXPECT_EQ(form.puzzle().At(0, 1), 7);
+}
+
+TEST_F(FormTest, ComputerSolveEndsOnTheGoalAndLocksUntilRestart) {
+    ModalCloser closer;
+    PressCell(1, 1);
+    PressCell(1, 2);
+    QTest::mouseClick(form.Button1(), Qt::LeftButton);
+    EXPECT_EQ(form.puzzle().cells(), GoalLayout);
+    EXPECT_TRUE(PicturesShow(GoalLayout));
+    EXPECT_TRUE(form.Button1()->isHidden());
+    EXPECT_TRUE(closer.seen.empty()) << "a computer solve shows no message";
+    EXPECT_TRUE(effects.empty());
+
+    PressCell(1, 1);
+    EXPECT_EQ(form.puzzle().cells(), GoalLayout);
+    QTest::mouseClick(form.Button3(), Qt::LeftButton);
+    EXPECT_EQ(form.puzzle().cells(), StartLayout);
+    EXPECT_FALSE(form.Button1()->isHidden());
+}
+
+class ShownFormTest : public FormTest {
+  protected:
+    ShownFormTest() {
+        form.show();
+        form.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
+    }
+};
+
+TEST_F(ShownFormTest, EnterRightAfterStartUpRunsTheSolver) {
+    EXPECT_EQ(QApplication::focusWidget(), form.Button1());
+    QTest::keyClick(form.Button1(), Qt::Key_Return);
+    EXPECT_TRUE(form.Button1()->isHidden());
+    EXPECT_EQ(form.puzzle().cells(), GoalLayout);
+}
+
+TEST_F(ShownFormTest, EnterPressesOnlyTheFocusedButtonAndOnlyWithoutModifiers) {
+    QTest::keyClick(form.Button1(), Qt::Key_Return, Qt::ControlModifier);
+    QTest::keyClick(form.Button1(), Qt::Key_Enter, Qt::ShiftModifier);
+    EXPECT_FALSE(form.Button1()->isHidden());
+
+    PressCell(1, 1);
+    form.Button3()->setFocus();
+    QTest::keyClick(form.Button3(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(form.puzzle().cells(), StartLayout) << "Enter on the keypad pressed restart";
+    EXPECT_FALSE(form.Button1()->isHidden()) << "only the focused button takes Enter";
+}
+
+TEST_F(ShownFormTest, KeysAfterTheSolverButtonHidesCannotPressRestart) {
+    QTest::keyClick(form.Button1(), Qt::Key_Space);
+    ASSERT_TRUE(form.Button1()->isHidden());
+    EXPECT_EQ(QApplication::focusWidget(), &form);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_TRUE(form.Button1()->isHidden()) << "restart was pressed by a stray key";
+}
+
+TEST_F(ShownFormTest, ResizingMovesAndScalesNothing) {
+    const QImage before = Screen().copy(0, 0, 476, 466);
+    form.resize(900, 700);
+    form.showMinimized();
+    form.showNormal();
+    form.resize(476, 466);
+    EXPECT_EQ(Screen().copy(0, 0, 476, 466), before);
+    EXPECT_EQ(form.Button1()->geometry(), QRect(400, 368, 75, 25));
+}
+
+TEST(Dialogs, ErrorBoxEndsJapaneseTextWithAFullStop) {
+    EXPECT_EQ(WithFullStop("MCI デバイスがありません"), "MCI デバイスがありません.");
+    EXPECT_EQ(WithFullStop("Done."), "Done.");
+    EXPECT_EQ(WithFullStop("Oops!"), "Oops!");
+    EXPECT_EQ(WithFullStop("x"), "x.");
+    EXPECT_EQ(WithFullStop("3-"), "3-") << "'-' sorts before '.'";
+    EXPECT_EQ(WithFullStop(""), "");
+}
+
+TEST(Dialogs, NoticeClosesByEnterEscapeAndTheCloseBox) {
+    for (const auto& close : std::vector<std::function<void(QMessageBox&)>>{
+             [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); },
+             [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); },
+             [](QMessageBox& box) { box.close(); },
+         }) {
+        ModalCloser closer(close);
+        ShowNotice("できた!!!!");  // returns only once closed
+        ASSERT_EQ(closer.seen.size(), 1U);
+        EXPECT_EQ(closer.seen[0].text, "できた!!!!");
+    }
+}
+
+TEST(Dialogs, ErrorBoxHasTitleIconAndFullStop) {
+    ModalCloser closer;
+    ShowErrorBox("MCI デバイスがありません");
+    ASSERT_EQ(closer.seen.size(), 1U);
+    EXPECT_EQ(closer.seen[0].title, "KOMA");
+    EXPECT_EQ(closer.seen[0].text, "MCI デバイスがありません.");
+    EXPECT_EQ(closer.seen[0].icon, QMessageBox::Critical);
+}
+
+}  // namespace
+}  // namespace koma::app

@@ -1,0 +1,192 @@
+// The sound switch and the music loop it drives, against a fake music device.
+#include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QRadioButton>
+#include <QTest>
+#include <memory>
+
+#include "form_fixture.h"
+#include "modal_closer.h"
+
+namespace koma::app {
+namespace {
+
+using Log = std::vector<std::string>;
+using testing::ModalCloser;
+
+class SoundSwitch : public testing::FormTest {
+  protected:
+    SoundSwitch() { music.ClearLog(); }
+
+    // Lets queued notifications reach the window, as the event loop would.
+    static void RunQueued() { QCoreApplication::processEvents(); }
+
+    void SwitchOn() { QTest::mouseClick(form.RadioButton2(), Qt::LeftButton); }
+    void SwitchOff() { QTest::mouseClick(form.RadioButton1(), Qt::LeftButton); }
+};
+
+TEST_F(SoundSwitch, StartsSilentWithTheMusicOpen) {
+    sound::testing::FakeMusicBackend backend;
+    TForm1 window(Options());
+    EXPECT_EQ(music.log, (Log{"open koma.mid"}));
+    EXPECT_FALSE(music.playing);
+    EXPECT_FALSE(window.IsSoundOn());
+}
+
+TEST_F(SoundSwitch, OnPlaysFromTheBeginningAndEveryEndPlaysAgain) {
+    music.position = 300;
+    SwitchOn();
+    EXPECT_EQ(music.log, (Log{"seek", "play"}));
+    EXPECT_EQ(music.position, 0);
+    for (int pass = 0; pass < 3; ++pass) {
+        music.ClearLog();
+        ASSERT_TRUE(music.FinishPlay());
+        RunQueued();
+        // The finished piece rewinds itself before playing again.
+        EXPECT_EQ(music.log, (Log{"notify successful", "seek", "play"})) << "pass " << pass;
+        EXPECT_TRUE(music.playing);
+    }
+}
+
+TEST_F(SoundSwitch, OffIsSilentWhicheverWayTheAbortArrives) {
+    for (const bool abort_before_click_completes : {false, true}) {
+        SCOPED_TRACE(abort_before_click_completes ? "abort before release" : "abort after");
+        SwitchOn();
+        ASSERT_TRUE(music.playing);
+        music.ClearLog();
+
+        QTest::mousePress(form.RadioButton1(), Qt::LeftButton);
+        EXPECT_FALSE(music.playing) << "the press stops the music";
+        if (abort_before_click_completes) {
+            RunQueued();  // the switch is still on: the music resumes where it stopped
+            EXPECT_TRUE(music.playing);
+        }
+        QTest::mouseRelease(form.RadioButton1(), Qt::LeftButton);
+        RunQueued();
+        EXPECT_FALSE(music.playing);
+        EXPECT_FALSE(form.IsSoundOn());
+        // A late abort finds the switch off and plays nothing.
+        const Log expected = abort_before_click_completes
+                                 ? Log{"stop", "notify aborted", "play", "stop", "notify aborted"}
+                                 : Log{"stop", "notify aborted", "stop"};
+        EXPECT_EQ(music.log, expected);
+
+        // Switching on again restarts from the beginning, not from where it stopped.
+        music.position = 400;
+        music.ClearLog();
+        SwitchOn();
+        EXPECT_EQ(music.log, (Log{"seek", "play"}));
+        SwitchOff();
+        RunQueued();
+        EXPECT_FALSE(music.playing);
+    }
+}
+
+TEST_F(SoundSwitch, RightButtonPressOnOffResumesWhereItStopped) {
+    SwitchOn();
+    music.position = 250;  // somewhere in the piece
+    music.ClearLog();
+    QTest::mouseClick(form.RadioButton1(), Qt::RightButton);
+    RunQueued();
+    EXPECT_EQ(music.log, (Log{"stop", "notify aborted", "play"}));
+    EXPECT_EQ(music.position, 250);
+    EXPECT_TRUE(music.playing);
+    EXPECT_TRUE(form.IsSoundOn()) << "a right click does not switch";
+}
+
+TEST_F(SoundSwitch, PressingTheCheckedOnButtonSendsNothing) {
+    SwitchOn();
+    music.ClearLog();
+    SwitchOn();
+    QTest::mouseClick(form.RadioButton2(), Qt::RightButton);
+    RunQueued();
+    EXPECT_TRUE(music.log.empty());
+}
+
+TEST_F(SoundSwitch, KeyboardSwitchesLikeTheMouse) {
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    form.RadioButton1()->setFocus();
+    QTest::keyClick(form.RadioButton1(), Qt::Key_Right);
+    EXPECT_TRUE(form.IsSoundOn());
+    EXPECT_EQ(music.log, (Log{"seek", "play"}));
+}
+
+TEST_F(SoundSwitch, DeviceErrorsOnPlayStopAndRewindPassSilently) {
+    music.fail_seek = true;
+    music.fail_play = true;
+    ModalCloser closer;
+    SwitchOn();
+    music.fail_stop = true;
+    SwitchOff();
+    RunQueued();
+    EXPECT_TRUE(closer.seen.empty());
+}
+
+TEST_F(SoundSwitch, CompletionPlaysTheFanfareOnlyWithSoundOn) {
+    form.puzzle().SetCells(GoalLayout);
+    PressCell(1, 1);
+    {
+        ModalCloser closer;
+        PressCell(0, 1);
+    }
+    EXPECT_TRUE(effects.empty());
+
+    QTest::mouseClick(form.Button3(), Qt::LeftButton);
+    SwitchOn();
+    form.puzzle().SetCells(GoalLayout);
+    PressCell(1, 1);
+    ModalCloser closer;
+    closer.on_box = [this] { EXPECT_EQ(effects.size(), 1U) << "the fanfare starts first"; };
+    PressCell(0, 1);
+    EXPECT_EQ(effects, std::vector<std::string>{"一等賞.wav"});
+    EXPECT_TRUE(music.playing) << "the music goes on under the fanfare";
+}
+
+TEST(SoundSwitchWithoutMusic, OneErrorBoxBeforeTheWindowThenTheGamePlays) {
+    sound::testing::FakeMusicBackend music;
+    music.open_error = "「koma.mid」が見つかりません";
+    std::vector<std::string> effects;
+    FormOptions options;
+    options.pause = Pause::kOff;
+    options.music = sound::testing::FakeMusicFactory(music);
+    options.play_effect = [&effects](const std::string& file) { effects.push_back(file); };
+
+    ModalCloser closer;
+    std::unique_ptr<TForm1> window;
+    bool shown_when_box_came = true;
+    closer.on_box = [&] { shown_when_box_came = window && window->isVisible(); };
+    window = std::make_unique<TForm1>(std::move(options));
+    ASSERT_EQ(closer.seen.size(), 1U);
+    EXPECT_FALSE(shown_when_box_came);
+    EXPECT_EQ(closer.seen[0].title, "KOMA");
+    EXPECT_EQ(closer.seen[0].text, "「koma.mid」が見つかりません.");
+    EXPECT_EQ(closer.seen[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(window->puzzle().cells(), StartLayout) << "the board was laid out before the open";
+
+    // Switching on reports the missing device once and stays on.
+    closer.seen.clear();
+    QTest::mouseClick(window->RadioButton2(), Qt::LeftButton);
+    ASSERT_EQ(closer.seen.size(), 1U);
+    EXPECT_EQ(closer.seen[0].text, "MCI デバイスがありません.");
+    EXPECT_TRUE(window->IsSoundOn());
+
+    // The fanfare still plays on completion.
+    window->puzzle().SetCells(GoalLayout);
+    QTest::mouseClick(window->Shape1(), Qt::LeftButton, {}, QPoint(150, 150));
+    closer.seen.clear();
+    QTest::mouseClick(window->Shape1(), Qt::LeftButton, {}, QPoint(50, 150));
+    ASSERT_EQ(closer.seen.size(), 1U);
+    EXPECT_EQ(closer.seen[0].text, "できた!!!!");
+    EXPECT_EQ(effects, std::vector<std::string>{"一等賞.wav"});
+
+    // Switching off reports it from the press and again from the click.
+    closer.seen.clear();
+    QTest::mouseClick(window->RadioButton1(), Qt::LeftButton);
+    EXPECT_EQ(closer.seen.size(), 2U);
+    EXPECT_FALSE(window->IsSoundOn());
+}
+
+}  // namespace
+}  // namespace koma::app

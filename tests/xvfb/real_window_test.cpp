@@ -1,0 +1,144 @@
+// The real program in a real X server: what the player sees, checked pixel by pixel.
+#include <gtest/gtest.h>
+#include <QColor>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QThread>
+
+#include "board/layout.h"
+#include "x_session.h"
+
+namespace koma::xtest {
+namespace {
+
+// Without a window manager the client area sits exactly at the window's place.
+constexpr int kClientLeft = 318;
+constexpr int kClientTop = 191;
+
+QImage TilePicture(int tile) {
+    return QImage(QStringLiteral(":/tiles/tile%1.png").arg(tile, 2, 10, QLatin1Char('0')))
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+QColor ClientPixel(const QImage& screen, int x, int y) {
+    return QColor(screen.pixel(kClientLeft + x, kClientTop + y));
+}
+
+// Whether the cell shows the tile's picture, compared on a sparse grid of its pixels.
+bool CellShows(const QImage& screen, int x, int y, int tile) {
+    const QImage picture = TilePicture(tile);
+    for (int py = 0; py < kPictureSize; py += 6) {
+        for (int px = 0; px < kPictureSize; px += 6) {
+            if (ClientPixel(screen, CellLeft(x) + px, CellTop(y) + py) !=
+                QColor(picture.pixel(px, py))) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool BoardShows(const QImage& screen, const Grid& grid) {
+    for (int x = 0; x < kColumns; ++x) {
+        for (int y = 0; y < kRows; ++y) {
+            if (!CellShows(screen, x, y,
+                           grid[static_cast<std::size_t>(x)][static_cast<std::size_t>(y)])) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Polls the screen until it shows `grid`; returns that screenshot, or a null image.
+QImage WaitForBoard(const XServer& x, const Grid& grid, int timeout_ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeout_ms) {
+        QImage screen = x.Screenshot();
+        if (!screen.isNull() && BoardShows(screen, grid)) {
+            return screen;
+        }
+        QThread::msleep(50);
+    }
+    return {};
+}
+
+void ClickClient(const XServer& x, int cx, int cy) {
+    x.Click(kClientLeft + cx, kClientTop + cy);
+}
+
+class RealWindow : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(x.ok()) << "Xvfb did not start"; }
+    XServer x;
+};
+
+TEST_F(RealWindow, StartScreenAndAClickWithARealPointer) {
+    // Qt options on the command line must change nothing: the game reads none.
+    Game game(x, {QStringLiteral("-reverse")});
+    ASSERT_FALSE(x.WaitForWindow(QStringLiteral("KOMA"), 15000).isEmpty());
+    const QImage screen = WaitForBoard(x, StartLayout, 10000);
+    ASSERT_FALSE(screen.isNull()) << "the start arrangement never showed";
+    screen.save(QStringLiteral(KOMA_SCREENSHOT_DIR "/start.png"));
+
+    const QColor black(0, 0, 0);
+    const QColor green(0, 128, 0);
+    EXPECT_EQ(ClientPixel(screen, 9, 9), black);
+    EXPECT_EQ(ClientPixel(screen, 393, 393), black);
+    EXPECT_EQ(ClientPixel(screen, 105, 50), black);
+    EXPECT_EQ(ClientPixel(screen, 50, 105), black);
+    EXPECT_EQ(ClientPixel(screen, 450, 300), green);
+    EXPECT_EQ(ClientPixel(screen, 79, 2), QColor(150, 80, 66));
+    EXPECT_EQ(ClientPixel(screen, 78, 2), black);
+    EXPECT_EQ(ClientPixel(screen, 10, 10), QColor(TilePicture(12).pixel(0, 0)));
+    // The solver button, not mirrored to the left.
+    EXPECT_NE(ClientPixel(screen, 437, 380), green);
+
+    // Tile 7 slides left into the blank; the blank's picture moves to (1, 1).
+    ClickClient(x, CellLeft(1) + 47, CellTop(1) + 47);
+    Grid after = StartLayout;
+    std::swap(after[0][1], after[1][1]);
+    const QImage moved = WaitForBoard(x, after, 5000);
+    ASSERT_FALSE(moved.isNull());
+    EXPECT_EQ(ClientPixel(moved, CellLeft(1) + 5, CellTop(1) + 5), QColor(181, 230, 29));
+}
+
+TEST_F(RealWindow, ComputerSolveAtRealPaceWithARestartClickQueuedBehindIt) {
+    Game game(x);
+    ASSERT_FALSE(x.WaitForWindow(QStringLiteral("KOMA"), 15000).isEmpty());
+    ASSERT_FALSE(WaitForBoard(x, StartLayout, 10000).isNull());
+
+    ClickClient(x, 437, 380);  // "PCにやらせる"
+    const QImage solved = WaitForBoard(x, GoalLayout, 90000);
+    ASSERT_FALSE(solved.isNull()) << "the solve never reached the goal arrangement";
+    solved.save(QStringLiteral(KOMA_SCREENSHOT_DIR "/solved.png"));
+    EXPECT_EQ(ClientPixel(solved, 437, 380), QColor(0, 128, 0)) << "the solver button is hidden";
+
+    // Again, and this time press "やりなおし" while the solve runs: it takes effect only
+    // once the solve has finished, which leaves the start arrangement and the button back.
+    ClickClient(x, 437, 72);
+    ASSERT_FALSE(WaitForBoard(x, StartLayout, 5000).isNull());
+    ClickClient(x, 437, 380);
+    QThread::msleep(2000);
+    ClickClient(x, 437, 72);
+    QThread::msleep(2000);
+    const QImage during = x.Screenshot();
+    EXPECT_FALSE(BoardShows(during, StartLayout)) << "the restart did not wait for the solve";
+    const QImage after = WaitForBoard(x, StartLayout, 90000);
+    ASSERT_FALSE(after.isNull());
+    EXPECT_NE(ClientPixel(after, 437, 380), QColor(0, 128, 0)) << "the solver button is back";
+}
+
+}  // namespace
+}  // namespace koma::xtest
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Only for reading the tile pictures out of the resources; no display needed.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qt_argc = 1;
+    QGuiApplication application(qt_argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,52 @@
+// A private X server (Xvfb) with the real game in it, driven and photographed from outside.
+#pragma once
+
+#include <QImage>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace koma::xtest {
+
+class XServer {
+  public:
+    XServer();
+    ~XServer();
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+
+    bool ok() const { return !display_.isEmpty(); }
+    const QString& display() const { return display_; }
+
+    // Runs an X client (xdotool, import…) against this server and returns its output.
+    QByteArray Run(const QString& program, const QStringList& arguments,
+                   int timeout_ms = 20000) const;
+    QImage Screenshot() const;
+    // Presses and releases a mouse button at a screen position.
+    void Click(int x, int y, int button = 1) const;
+    // The id of the first window with exactly this name, waiting up to timeout_ms; empty if none.
+    QString WaitForWindow(const QString& name, int timeout_ms) const;
+
+  private:
+    QProcess xvfb_;
+    QString display_;
+};
+
+// The game started in a folder of its own with its two sound files, silent audio.
+class Game {
+  public:
+    Game(const XServer& x, const QStringList& arguments = {}, bool with_music = true);
+    ~Game();
+    Game(const Game&) = delete;
+    Game& operator=(const Game&) = delete;
+
+    QProcess& process() { return process_; }
+    QString folder() const { return folder_.path(); }
+
+  private:
+    QTemporaryDir folder_;
+    QProcess process_;
+};
+
+}  // namespace koma::xtest

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages KOMA needs that are not there yet.
+#   tools/install-deps.sh          what building and playing need
+#   tools/install-deps.sh --tests  also what the tests need
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config
+    qt6-base-dev qt6-qpa-plugins
+    libsdl2-mixer-dev libfluidsynth-dev timgm6mb-soundfont
+    fonts-ipafont-gothic
+)
+if [[ "${1:-}" == "--tests" ]]; then
+    packages+=(
+        libgtest-dev libbenchmark-dev
+        xvfb xdotool x11-utils imagemagick
+        desktop-file-utils appstream dpkg-dev fakeroot
+    )
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+if ((${#missing[@]} == 0)); then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+as_root=()
+if [[ "$(id -u)" != 0 ]]; then
+    as_root=(sudo)
+fi
+"${as_root[@]}" apt-get update
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
