@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Builds the Debian package, checks that apt can resolve it, validates its menu entry and
+# metadata, then unpacks it into a throw-away folder (it is never installed here) and starts the
+# program the way the menu entry would, under Xvfb: one window titled "KOMA" must appear, and no
+# error box in front of it.
+#   package_check.sh BUILD_DIR
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+xvfb_pid=
+game_pid=
+cleanup() {
+    [[ -n "$game_pid" ]] && kill "$game_pid" 2>/dev/null || true
+    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >/dev/null
+deb=$(ls "$work"/out/koma_*.deb)
+echo "package: $(basename "$deb"), $(du -k "$deb" | cut -f1) KiB"
+dpkg-deb -f "$deb" Depends Installed-Size
+
+apt-get install --simulate "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt cannot resolve the package"; }
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+entry=$(ls "$root"/usr/share/applications/*.desktop)
+desktop-file-validate "$entry" || fail "menu entry does not validate"
+appstreamcli validate --no-net --explain "$root"/usr/share/metainfo/*.metainfo.xml ||
+    fail "metadata does not validate"
+for size in 16 32 48 64 128 256; do
+    [[ -f "$root/usr/share/icons/hicolor/${size}x${size}/apps/koma.png" ]] || fail "no ${size}px icon"
+done
+
+# What the menu would run, and where.
+exec_line=$(sed -n 's/^Exec=//p' "$entry")
+path_line=$(sed -n 's/^Path=//p' "$entry")
+[[ "$exec_line" == koma ]] || fail "unexpected Exec=$exec_line"
+[[ -f "$root$path_line/koma.mid" && -f "$root$path_line/一等賞.wav" ]] ||
+    fail "the sound files are not in the entry's Path ($path_line)"
+
+Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 50); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+export DISPLAY=":$(head -n1 "$work/display")"
+
+(cd "$root$path_line" && SDL_AUDIODRIVER=dummy exec "$root/usr/bin/$exec_line") &
+game_pid=$!
+windows=
+for _ in $(seq 100); do
+    windows=$(xdotool search --onlyvisible --name '^KOMA$' 2>/dev/null || true)
+    [[ -n "$windows" ]] && break
+    sleep 0.1
+done
+[[ -n "$windows" ]] || fail "no window titled KOMA appeared"
+sleep 1
+windows=$(xdotool search --onlyvisible --name '^KOMA$')
+[[ $(wc -l <<<"$windows") == 1 ]] || fail "more than one KOMA window: an error box is showing"
+geometry=$(xdotool getwindowgeometry "$windows" | sed -n 's/ *Geometry: //p')
+[[ "$geometry" == 476x466 ]] || fail "the window is $geometry, not the game's 476x466"
+kill -0 "$game_pid" || fail "the game ended"
+echo "window $windows, $geometry: ok"
