@@ -3,6 +3,7 @@
 #include <QIcon>
 
 #include "app/form1.h"
+#include "app/lost_window_watch.h"
 #include "sound/audio_output.h"
 #include "sound/sound_effect.h"
 #include "sound/synth_music_device.h"
@@ -20,6 +21,9 @@ int main(int argc, char* argv[]) {
     // could not be opened.
     koma::sound::AudioOutput audio;
     koma::sound::SoundEffect effect(audio);
+
+    // Before the window is built: the start-up error box may be the first window lost.
+    const koma::app::LostWindowWatch lost_window_watch;
 
     koma::app::FormOptions options;
     options.pause = koma::Pause::kOn;
