@@ -2,6 +2,9 @@
 
 #include <SDL_mixer.h>
 
+#include <filesystem>
+#include <system_error>
+
 namespace koma::sound {
 
 void SoundEffect::ChunkDeleter::operator()(Mix_Chunk* chunk) const {
@@ -27,6 +30,12 @@ void SoundEffect::Play(const std::string& path) {
 Mix_Chunk* SoundEffect::Load(const std::string& path) {
     if (const auto found = chunks_.find(path); found != chunks_.end()) {
         return found->second.get();
+    }
+    // Only a plain file: opening a pipe would wait for a writer that never comes, and a device
+    // such as /dev/zero never ends; either would stop the game on the spot.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        return nullptr;
     }
     // A failed load is not remembered, so a file that appears later still plays.
     ChunkPtr chunk(Mix_LoadWAV(path.c_str()));

@@ -21,7 +21,7 @@ class SoundEffect {
     ~SoundEffect();
 
     // Starts playing the WAV file (UTF-8 name) and returns at once. A missing or broken file,
-    // or no output, plays nothing and reports nothing.
+    // anything but a plain file, or no output, plays nothing and reports nothing.
     void Play(const std::string& path);
 
   private:

@@ -98,13 +98,22 @@ std::vector<char> ReadMidiFile(const std::string& path) {
     if (fs::is_directory(status)) {
         throw SoundError(Quoted(path) + "はフォルダーで、音楽ファイルではありません");
     }
+    // Only a plain file: opening a pipe waits for a writer that never comes, and a device such
+    // as /dev/zero never ends.
+    if (!fs::is_regular_file(status)) {
+        throw SoundError(Quoted(path) + "は MIDI ファイルではありません");
+    }
     std::ifstream in(path, std::ios::binary);
+    if (!in.is_open()) {
+        throw SoundError("音楽ファイル" + Quoted(path) + "を読めません");
+    }
+    // The header first, so that a large file of something else is not read whole.
+    if (fluid_is_midifile(path.c_str()) == 0) {
+        throw SoundError(Quoted(path) + "は MIDI ファイルではありません");
+    }
     std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (!in.good() && !in.eof()) {
         throw SoundError("音楽ファイル" + Quoted(path) + "を読めません");
-    }
-    if (bytes.empty() || fluid_is_midifile(path.c_str()) == 0) {
-        throw SoundError(Quoted(path) + "は MIDI ファイルではありません");
     }
     return bytes;
 }
