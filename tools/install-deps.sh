@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    qt6-base-dev qt6-qpa-plugins
+    qt6-base-dev qt6-qpa-plugins libxcb1-dev
     libsdl2-mixer-dev libfluidsynth-dev timgm6mb-soundfont
     fonts-ipafont-gothic
 )

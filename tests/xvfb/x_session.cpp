@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QThread>
 
+// Last: Xlib's macros (None, Status, Bool…) would clash with Qt's headers.
+#include <X11/Xlib.h>
+
 namespace koma::xtest {
 
 XServer::XServer() {
@@ -66,6 +69,39 @@ void XServer::Click(int x, int y, int button) const {
          QStringLiteral("click"), QString::number(button)});
 }
 
+QStringList XServer::Windows(const QString& name) const {
+    const QByteArray ids =
+        Run(QStringLiteral("xdotool"),
+            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+             QStringLiteral("^") + name + QStringLiteral("$")});
+    QStringList windows;
+    for (const QByteArray& line : ids.trimmed().split('\n')) {
+        if (!line.isEmpty()) {
+            windows << QString::fromLatin1(line);
+        }
+    }
+    return windows;
+}
+
+bool XServer::RequestClose(const QString& window) const {
+    bool number = false;
+    const Window id = window.toULong(&number);
+    Display* const connection = XOpenDisplay(display_.toLatin1().constData());
+    if (!number || connection == nullptr) {
+        return false;
+    }
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = id;
+    close.xclient.message_type = XInternAtom(connection, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(connection, "WM_DELETE_WINDOW", False));
+    close.xclient.data.l[1] = CurrentTime;
+    const Status sent = XSendEvent(connection, id, False, NoEventMask, &close);
+    XCloseDisplay(connection);  // flushes the request
+    return sent != 0;
+}
+
 QString XServer::WaitForWindow(const QString& name, int timeout_ms) const {
     QElapsedTimer clock;
     clock.start();
@@ -83,7 +119,8 @@ QString XServer::WaitForWindow(const QString& name, int timeout_ms) const {
     return {};
 }
 
-Game::Game(const XServer& x, const QStringList& arguments, bool with_music) {
+Game::Game(const XServer& x, const QStringList& arguments, bool with_music,
+           const QStringList& environment) {
     if (with_music) {
         for (const char* name : {"koma.mid", "一等賞.wav"}) {
             const QString file = QString::fromUtf8(name);
@@ -94,6 +131,10 @@ Game::Game(const XServer& x, const QStringList& arguments, bool with_music) {
     env.insert(QStringLiteral("DISPLAY"), x.display());
     env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    for (const QString& setting : environment) {
+        const qsizetype equals = setting.indexOf(QLatin1Char('='));
+        env.insert(setting.left(equals), setting.mid(equals + 1));
+    }
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(folder_.path());
     process_.start(QStringLiteral(KOMA_BINARY), arguments);

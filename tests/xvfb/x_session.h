@@ -27,6 +27,10 @@ class XServer {
     void Click(int x, int y, int button = 1) const;
     // The id of the first window with exactly this name, waiting up to timeout_ms; empty if none.
     QString WaitForWindow(const QString& name, int timeout_ms) const;
+    // The ids of every shown window with exactly this name.
+    QStringList Windows(const QString& name) const;
+    // Asks a window to close as a window manager's close box does (WM_DELETE_WINDOW).
+    bool RequestClose(const QString& window) const;
 
   private:
     QProcess xvfb_;
@@ -36,7 +40,9 @@ class XServer {
 // The game started in a folder of its own with its two sound files, silent audio.
 class Game {
   public:
-    Game(const XServer& x, const QStringList& arguments = {}, bool with_music = true);
+    // `environment` (NAME=value) is added to the game's environment last.
+    Game(const XServer& x, const QStringList& arguments = {}, bool with_music = true,
+         const QStringList& environment = {});
     ~Game();
     Game(const Game&) = delete;
     Game& operator=(const Game&) = delete;

@@ -1,0 +1,211 @@
+// The real program ends cleanly however it is closed: with exit status 0, promptly, and with
+// nothing left running. Under the sanitizers a leak at exit would also change the status.
+#include <gtest/gtest.h>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <csignal>
+#include <cstdint>
+
+#include "board/puzzle.h"
+#include "solver/solver.h"
+#include "support/fake_view.h"
+#include "x_session.h"
+
+namespace koma::xtest {
+namespace {
+
+// Without a window manager the client area sits exactly at the window's place.
+constexpr int kClientLeft = 318;
+constexpr int kClientTop = 191;
+const QPoint kSoundOn(208 + 10, 432 + 8);  // "BGMや効果音を出す"
+const QPoint kSolverButton(437, 380);      // "PCにやらせる"
+constexpr int kPromptlyMs = 10000;         // generous for the sanitizer and valgrind builds
+
+const QString kTitle = QStringLiteral("KOMA");
+
+void ClickClient(const XServer& x, QPoint at) {
+    x.Click(kClientLeft + at.x(), kClientTop + at.y());
+}
+
+// The window titled "KOMA" that is not `other`, waiting up to timeout_ms; empty if none.
+QString WaitForAnotherWindow(const XServer& x, const QString& other, int timeout_ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeout_ms) {
+        for (const QString& window : x.Windows(kTitle)) {
+            if (window != other) {
+                return window;
+            }
+        }
+        QThread::msleep(100);
+    }
+    return {};
+}
+
+bool WaitUntilGone(const XServer& x, const QString& window, int timeout_ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeout_ms) {
+        if (!x.Windows(kTitle).contains(window)) {
+            return true;
+        }
+        QThread::msleep(100);
+    }
+    return false;
+}
+
+// The slides that take the start arrangement to the goal, as the clicks a player makes: each
+// click is on the cell the blank moves to.
+QStringList ClicksToSolveFromTheStart() {
+    koma::testing::FakeView view;
+    view.keep_log = false;
+    Puzzle puzzle(view);
+    Solver solver(puzzle, Pause::kOff);
+    QStringList arguments;
+    solver.SetStepObserver([&](Step) {
+        const Puzzle::Cell cell = solver.blank();
+        arguments << QStringLiteral("mousemove")
+                  << QString::number(kClientLeft + CellLeft(cell.x) + 47)
+                  << QString::number(kClientTop + CellTop(cell.y) + 47) << QStringLiteral("click")
+                  << QStringLiteral("1");
+    });
+    solver.Button1Click();
+    return arguments;
+}
+
+// The loud samples in SDL's disk driver output (S16 stereo).
+std::int64_t LoudSamples(const QString& raw) {
+    QFile file(raw);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    const QByteArray bytes = file.readAll();
+    std::int64_t loud = 0;
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto sample = static_cast<std::int16_t>(
+            static_cast<std::uint8_t>(bytes[i]) | (static_cast<std::uint8_t>(bytes[i + 1]) << 8));
+        loud += (sample > 500 || sample < -500) ? 1 : 0;
+    }
+    return loud;
+}
+
+class CleanExit : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(x.ok()) << "Xvfb did not start"; }
+
+    // Waits for the game to end after a close and checks that it ended well.
+    static void ExpectCleanExit(QProcess& game, int timeout_ms = kPromptlyMs) {
+        ASSERT_TRUE(game.waitForFinished(timeout_ms)) << "the game did not end";
+        EXPECT_EQ(game.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(game.exitCode(), 0) << game.readAllStandardError().toStdString();
+    }
+
+    XServer x;
+};
+
+TEST_F(CleanExit, ClosingTheWindowWhileTheMusicPlays) {
+    Game game(
+        x, {}, true,
+        {QStringLiteral("SDL_AUDIODRIVER=disk"), QStringLiteral("SDL_DISKAUDIOFILE=sound.raw")});
+    const QString window = x.WaitForWindow(kTitle, 15000);
+    ASSERT_FALSE(window.isEmpty());
+    ClickClient(x, kSoundOn);
+    QThread::msleep(2500);
+    ASSERT_EQ(game.process().state(), QProcess::Running);
+
+    ASSERT_TRUE(x.RequestClose(window));
+    ExpectCleanExit(game.process());
+    EXPECT_GT(LoudSamples(game.folder() + QStringLiteral("/sound.raw")), 1000)
+        << "the music was not playing when the window closed";
+}
+
+TEST_F(CleanExit, ClosingTheWindowRightAfterACompletedGame) {
+    Game game(x);
+    const QString window = x.WaitForWindow(kTitle, 15000);
+    ASSERT_FALSE(window.isEmpty());
+    ClickClient(x, kSoundOn);  // the fanfare plays too
+
+    x.Run(QStringLiteral("xdotool"), ClicksToSolveFromTheStart());
+    const QString notice = WaitForAnotherWindow(x, window, 15000);
+    ASSERT_FALSE(notice.isEmpty()) << "no \"できた!!!!\" after the last slide";
+    ASSERT_TRUE(x.RequestClose(notice));
+    ASSERT_TRUE(WaitUntilGone(x, notice, 5000));
+
+    ASSERT_TRUE(x.RequestClose(window));
+    ExpectCleanExit(game.process());
+}
+
+TEST_F(CleanExit, ACloseDuringTheComputerSolveWaitsForItsEnd) {
+    Game game(x);
+    const QString window = x.WaitForWindow(kTitle, 15000);
+    ASSERT_FALSE(window.isEmpty());
+    ClickClient(x, kSoundOn);
+    ClickClient(x, kSolverButton);
+    QThread::msleep(1500);
+    ASSERT_TRUE(x.RequestClose(window));
+
+    // The solve keeps the program busy; the close is handled once it has returned.
+    EXPECT_FALSE(game.process().waitForFinished(3000)) << "the close cut the solve short";
+    ExpectCleanExit(game.process(), 240000);
+}
+
+TEST_F(CleanExit, ClosingTheStartUpErrorBoxByItsFrameOpensTheGame) {
+    Game game(x, {}, /*with_music=*/false);
+    const QString box = x.WaitForWindow(kTitle, 15000);
+    ASSERT_FALSE(box.isEmpty()) << "no error box for the missing koma.mid";
+    QThread::msleep(300);
+    ASSERT_EQ(x.Windows(kTitle), QStringList{box}) << "the window opened before the box closed";
+
+    ASSERT_TRUE(x.RequestClose(box));
+    const QString window = WaitForAnotherWindow(x, box, 15000);
+    ASSERT_FALSE(window.isEmpty()) << "the game did not open after the box";
+    ASSERT_EQ(game.process().state(), QProcess::Running);
+
+    ASSERT_TRUE(x.RequestClose(window));
+    ExpectCleanExit(game.process());
+}
+
+// `xdotool windowclose` destroys a window outright instead of asking it to close; the game
+// must treat that as a close rather than run on without a window.
+TEST_F(CleanExit, DestroyingTheWindowFromOutsideEndsTheGame) {
+    Game game(x);
+    const QString window = x.WaitForWindow(kTitle, 15000);
+    ASSERT_FALSE(window.isEmpty());
+    ClickClient(x, kSoundOn);
+    QThread::msleep(1000);
+
+    x.Run(QStringLiteral("xdotool"), {QStringLiteral("windowclose"), window});
+    ExpectCleanExit(game.process());
+}
+
+TEST_F(CleanExit, DestroyingTheStartUpErrorBoxFromOutsideOpensTheGame) {
+    Game game(x, {}, /*with_music=*/false);
+    const QString box = x.WaitForWindow(kTitle, 15000);
+    ASSERT_FALSE(box.isEmpty()) << "no error box for the missing koma.mid";
+
+    x.Run(QStringLiteral("xdotool"), {QStringLiteral("windowclose"), box});
+    const QString window = WaitForAnotherWindow(x, box, 15000);
+    ASSERT_FALSE(window.isEmpty()) << "the game did not open after the box";
+
+    ASSERT_TRUE(x.RequestClose(window));
+    ExpectCleanExit(game.process());
+}
+
+TEST_F(CleanExit, SigtermAfterTheMusicHasPlayedEndsTheProgram) {
+    Game game(x);
+    const QString window = x.WaitForWindow(kTitle, 15000);
+    ASSERT_FALSE(window.isEmpty());
+    ClickClient(x, kSoundOn);
+    QThread::msleep(1500);
+
+    // SDL would turn the signal into a quit event that nobody reads, and the game would go on.
+    game.process().terminate();
+    ASSERT_TRUE(game.process().waitForFinished(kPromptlyMs)) << "SIGTERM did not end the game";
+    EXPECT_EQ(game.process().exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(game.process().exitCode(), SIGTERM);
+}
+
+}  // namespace
+}  // namespace koma::xtest
