@@ -359,11 +359,3 @@ TEST(Soak, RandomPressesRestartsAndSolvesKeepEveryRule) {
 
 }  // namespace
 }  // namespace koma::app
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::InitGoogleTest(&argc, argv);
-    int qt_argc = 1;
-    QApplication application(qt_argc, argv);
-    return RUN_ALL_TESTS();
-}

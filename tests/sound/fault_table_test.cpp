@@ -259,11 +259,3 @@ INSTANTIATE_TEST_SUITE_P(EachFault, SoundFaultTest, ::testing::ValuesIn(kFaults)
 
 }  // namespace
 }  // namespace koma::sound
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::InitGoogleTest(&argc, argv);
-    int qt_argc = 1;
-    QApplication application(qt_argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,4 +1,4 @@
-// Window tests run real widgets on Qt's offscreen platform.
+// The main of every test that builds real widgets: they run on Qt's offscreen platform.
 #include <gtest/gtest.h>
 #include <QApplication>
 
