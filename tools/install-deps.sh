@@ -12,7 +12,7 @@ packages=(
 )
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(
-        libgtest-dev libbenchmark-dev
+        libgtest-dev libgmock-dev libbenchmark-dev
         xvfb xdotool x11-utils imagemagick
         desktop-file-utils appstream dpkg-dev fakeroot
     )
