@@ -23,6 +23,8 @@ const QColor kBackground(0, 128, 0);
 const QColor kMarkBrown(150, 80, 66);
 
 constexpr char kMusicFile[] = "koma.mid";
+// What the player is told about a failure that says nothing of itself.
+constexpr char kUnknownError[] = "原因不明のエラー";
 constexpr char kEffectFile[] = "一等賞.wav";
 
 // The fonts the window was designed with are Windows fonts; their metric twins from the IPA
@@ -55,9 +57,7 @@ sound::MediaPlayer::DeviceFactory MusicOrNothing(sound::MediaPlayer::DeviceFacto
     if (factory) {
         return factory;
     }
-    return []() -> std::unique_ptr<sound::MusicDevice> {
-        throw sound::SoundError("原因不明のエラー");
-    };
+    return []() -> std::unique_ptr<sound::MusicDevice> { throw sound::SoundError(kUnknownError); };
 }
 
 }  // namespace
@@ -65,7 +65,7 @@ sound::MediaPlayer::DeviceFactory MusicOrNothing(sound::MediaPlayer::DeviceFacto
 TForm1::TForm1(FormOptions options)
     : options_(std::move(options)),
       puzzle_(*this),
-      solver_(puzzle_, options_.pause),
+      solver_(puzzle_, *this, options_.pause),
       media_player1_(kMusicFile, MusicOrNothing(options_.music)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("KOMA"));
@@ -89,7 +89,7 @@ void TForm1::BuildControls() {
         auto* image = new TileImage(
             QStringLiteral(":/tiles/tile%1.png").arg(tile, 2, 10, QLatin1Char('0')), this);
         image->setObjectName(QStringLiteral("Image%1").arg(k));
-        images_.at(static_cast<std::size_t>(k - 1)) = image;
+        images_.at(ArrayIndex(k - 1)) = image;
     }
     shape1_ = new BoardFrame(
         this, [this](int x, int y) { Guarded([this, x, y] { Shape1MouseDown(x, y); }); });
@@ -169,7 +169,7 @@ void TForm1::Guarded(const std::function<void()>& handler) {
     } catch (const std::exception& failure) {
         ShowErrorBox(failure.what());
     } catch (...) {
-        ShowErrorBox("原因不明のエラー");
+        ShowErrorBox(kUnknownError);
     }
 }
 
@@ -219,7 +219,7 @@ void TForm1::FitOuterSize() {
 }
 
 TileImage* TForm1::Image(int number) const {
-    return images_.at(static_cast<std::size_t>(number - 1));
+    return images_.at(ArrayIndex(number - 1));
 }
 
 // View -----------------------------------------------------------------------------------

@@ -1,42 +1,40 @@
 #include "board/puzzle.h"
 
+#include <cassert>
 #include <cstdlib>
 
 namespace koma {
 
 namespace {
 
-constexpr std::size_t Index(int i) {
-    return static_cast<std::size_t>(i);
-}
-
-constexpr bool AreNeighbours(int ax, int ay, int bx, int by) {
-    return std::abs(ax - bx) + std::abs(ay - by) == 1;
+constexpr bool AreNeighbours(Cell a, Cell b) {
+    return std::abs(a.x - b.x) + std::abs(a.y - b.y) == 1;
 }
 
 }  // namespace
 
-int Puzzle::At(int x, int y) const {
-    return Board.at(Index(x)).at(Index(y));
-}
-
-int& Puzzle::CellRef(int x, int y) {
-    return Board.at(Index(x)).at(Index(y));
+Puzzle::Puzzle(View& view, const Grid& board) : view_(&view), Board(board) {
+    assert(board.IsPermutation());
+    for (int x = 0; x < kColumns; ++x) {
+        for (int y = 0; y < kRows; ++y) {
+            PlaceTile(Board[x][y], x, y);
+        }
+    }
 }
 
 void Puzzle::PlaceTile(int tile, int x, int y) {
     if (tile < 0 || tile >= kCells) {
         return;
     }
-    view_.MoveTilePicture(tile, CellLeft(x), CellTop(y));
+    view_->MoveTilePicture(tile, CellLeft(x), CellTop(y));
 }
 
 void Puzzle::Modosu() {
     // Row by row, storing each cell and then placing its picture, as at start-up.
     for (int y = 0; y < kRows; ++y) {
         for (int x = 0; x < kColumns; ++x) {
-            const int tile = StartLayout.at(Index(x)).at(Index(y));
-            CellRef(x, y) = tile;
+            const int tile = StartLayout[x][y];
+            Board[x][y] = tile;
             PlaceTile(tile, x, y);
         }
     }
@@ -47,33 +45,23 @@ int Puzzle::Kanseika() const {
 }
 
 void Puzzle::Shape1MouseDown(int X, int Y) {
-    if (!view_.IsSolverButtonVisible()) {
+    if (!view_->IsSolverButtonVisible()) {
         return;  // the board is locked after a completion or a computer solve
     }
     // Truncating division: X = 0 lands in column 0 together with X = 1..96.
-    const int c = (X - 1) / CellSize;
-    const int r = (Y - 1) / CellSize;
-    if (!IsOnBoard(c, r)) {
+    const Cell clicked{(X - 1) / CellSize, (Y - 1) / CellSize};
+    if (!IsOnBoard(clicked)) {
         return;
     }
-    const int t = At(c, r);
-    if (t < 1) {
+    if (Board[clicked] < 1) {
         return;  // a click on the blank
     }
-    struct Offset {
-        int dx;
-        int dy;
-    };
-    // Right, left, below, above: the order decides nothing (there is one blank) but is kept.
-    constexpr Offset kNeighbours[] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
-    for (const Offset& n : kNeighbours) {
-        const int nx = c + n.dx;
-        const int ny = r + n.dy;
-        if (IsOnBoard(nx, ny) && At(nx, ny) == kBlank) {
-            CellRef(nx, ny) = t;
-            CellRef(c, r) = kBlank;
-            PlaceTile(t, nx, ny);
-            PlaceTile(kBlank, c, r);
+    // Right, left, below, above: there is one blank, so at most one of them slides.
+    for (const Cell offset : {Cell{1, 0}, Cell{-1, 0}, Cell{0, 1}, Cell{0, -1}}) {
+        const Cell neighbour{clicked.x + offset.x, clicked.y + offset.y};
+        if (IsOnBoard(neighbour) && Board[neighbour] == kBlank) {
+            Slide(clicked, neighbour);
+            break;
         }
     }
     if (Kanseika() == 1) {
@@ -82,46 +70,32 @@ void Puzzle::Shape1MouseDown(int X, int Y) {
 }
 
 void Puzzle::Dekita() {
-    if (view_.IsSoundOn()) {
-        view_.PlayEffect();
+    if (view_->IsSoundOn()) {
+        view_->PlayEffect();
     }
-    view_.ShowNotice("できた!!!!");
-    view_.SetSolverButtonVisible(false);
+    view_->ShowNotice("できた!!!!");
+    view_->SetSolverButtonVisible(false);
 }
 
 void Puzzle::Button3Click() {
     Modosu();
-    view_.SetSolverButtonVisible(true);
+    view_->SetSolverButtonVisible(true);
 }
 
-bool Puzzle::SlideIntoBlank(int from_x, int from_y, int blank_x, int blank_y) {
-    if (!IsOnBoard(from_x, from_y) || !IsOnBoard(blank_x, blank_y) ||
-        !AreNeighbours(from_x, from_y, blank_x, blank_y) || At(blank_x, blank_y) != kBlank) {
+bool Puzzle::Slide(Cell from, Cell blank, const std::function<void()>& between) {
+    if (!IsOnBoard(from) || !IsOnBoard(blank) || !AreNeighbours(from, blank) ||
+        Board[blank] != kBlank) {
         return false;
     }
-    CellRef(blank_x, blank_y) = At(from_x, from_y);
-    CellRef(from_x, from_y) = kBlank;
+    const int tile = Board[from];
+    PlaceTile(tile, blank.x, blank.y);
+    PlaceTile(kBlank, from.x, from.y);
+    if (between) {
+        between();
+    }
+    Board[blank] = tile;
+    Board[from] = kBlank;
     return true;
-}
-
-Puzzle::Cell Puzzle::FindTile(int tile) const {
-    for (int x = 0; x < kColumns; ++x) {
-        for (int y = 0; y < kRows; ++y) {
-            if (At(x, y) == tile) {
-                return {x, y};
-            }
-        }
-    }
-    return {-1, -1};
-}
-
-void Puzzle::SetCells(const Grid& grid) {
-    Board = grid;
-    for (int x = 0; x < kColumns; ++x) {
-        for (int y = 0; y < kRows; ++y) {
-            PlaceTile(At(x, y), x, y);
-        }
-    }
 }
 
 }  // namespace koma

@@ -1,6 +1,8 @@
 // The puzzle board: which tile stands where, the player's moves, completion and restart.
 #pragma once
 
+#include <functional>
+
 #include "board/layout.h"
 #include "board/view.h"
 
@@ -8,12 +10,18 @@ namespace koma {
 
 class Puzzle {
   public:
-    // The board starts in the start arrangement; Modosu() puts the pictures there too.
-    explicit Puzzle(View& view) : view_(view) {}
+    using Cell = koma::Cell;
 
-    View& view() const { return view_; }
+    // The start arrangement; the window places the pictures with Modosu() once it has them.
+    explicit Puzzle(View& view) : view_(&view) {}
+    // Any arrangement, for tests and tools: `board` must hold each of 0..15 once. Every picture
+    // is placed on its cell at once.
+    Puzzle(View& view, const Grid& board);
+
     const Grid& cells() const { return Board; }
-    int At(int x, int y) const;
+    int At(int x, int y) const { return Board[x][y]; }
+    // Scans columns left to right and each column top to bottom; kNoCell when absent.
+    Cell Find(int tile) const { return Board.Find(tile); }
 
     // Moves tile's picture (0 is the blank's) to cell (x, y). Tile numbers outside 0..15 do
     // nothing. It does not touch the board.
@@ -34,26 +42,15 @@ class Puzzle {
     // The restart button.
     void Button3Click();
 
-    // Moves the tile at (from_x, from_y) into the blank at (blank_x, blank_y). The two cells
-    // must be neighbours on the board with the blank where named; otherwise nothing changes.
-    // Returns whether it moved. Pictures are the caller's business.
-    bool SlideIntoBlank(int from_x, int from_y, int blank_x, int blank_y);
-
-    // Finds the blank, scanning columns left to right and each column top to bottom.
-    struct Cell {
-        int x;
-        int y;
-    };
-    Cell FindTile(int tile) const;
-
-    // Test and tool hook: replaces the whole board (pictures follow). The caller supplies a
-    // permutation of 0..15.
-    void SetCells(const Grid& grid);
+    // The only way the board changes, for the player's clicks and the solver's steps alike:
+    // the tile at `from` slides into the blank at `blank`. Its picture moves to `blank`, the
+    // blank's picture to `from`, then `between` runs (the solver's pause shows the pictures
+    // there), and only then the board changes. Anything but a tile beside the blank on the
+    // board is refused and changes nothing. Returns whether it slid.
+    bool Slide(Cell from, Cell blank, const std::function<void()>& between = {});
 
   private:
-    int& CellRef(int x, int y);
-
-    View& view_;
+    View* view_;  // a pointer, so that a whole board can be assigned
     Grid Board = StartLayout;
 };
 

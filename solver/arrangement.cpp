@@ -7,17 +7,12 @@ namespace koma {
 
 namespace {
 
-constexpr std::size_t Index(int i) {
-    return static_cast<std::size_t>(i);
-}
-
 // Reading-order cell of every tile.
 std::array<int, kCells> CellOfTile(const Grid& grid) {
     std::array<int, kCells> cell{};
-    for (int x = 0; x < kColumns; ++x) {
-        for (int y = 0; y < kRows; ++y) {
-            cell.at(Index(grid.at(Index(x)).at(Index(y)))) = y * kColumns + x;
-        }
+    for (int tile = 0; tile < kCells; ++tile) {
+        const Cell at = grid.Find(tile);
+        cell.at(ArrayIndex(tile)) = at.y * kColumns + at.x;
     }
     return cell;
 }
@@ -27,8 +22,8 @@ int Parity(const std::array<int, kCells>& permutation) {
     std::array<bool, kCells> seen{};
     int transpositions = 0;
     for (int start = 0; start < kCells; ++start) {
-        for (int i = start; !seen.at(Index(i)); i = permutation.at(Index(i))) {
-            seen.at(Index(i)) = true;
+        for (int i = start; !seen.at(ArrayIndex(i)); i = permutation.at(ArrayIndex(i))) {
+            seen.at(ArrayIndex(i)) = true;
             if (i != start) {
                 ++transpositions;
             }
@@ -39,21 +34,8 @@ int Parity(const std::array<int, kCells>& permutation) {
 
 }  // namespace
 
-bool HoldsEveryTileOnce(const Grid& grid) {
-    std::array<bool, kCells> seen{};
-    for (const auto& column : grid) {
-        for (const int tile : column) {
-            if (tile < 0 || tile >= kCells || seen.at(Index(tile))) {
-                return false;
-            }
-            seen.at(Index(tile)) = true;
-        }
-    }
-    return true;
-}
-
 bool IsReachableFromStart(const Grid& grid) {
-    if (!HoldsEveryTileOnce(grid)) {
+    if (!grid.IsPermutation()) {
         return false;
     }
     const std::array<int, kCells> from = CellOfTile(StartLayout);
@@ -61,10 +43,10 @@ bool IsReachableFromStart(const Grid& grid) {
     // Cell permutation that carries every tile from its start cell to its cell in grid.
     std::array<int, kCells> moved{};
     for (int tile = 0; tile < kCells; ++tile) {
-        moved.at(Index(from.at(Index(tile)))) = to.at(Index(tile));
+        moved.at(ArrayIndex(from.at(ArrayIndex(tile)))) = to.at(ArrayIndex(tile));
     }
-    const int blank_from = from.at(Index(kBlank));
-    const int blank_to = to.at(Index(kBlank));
+    const int blank_from = from.at(ArrayIndex(kBlank));
+    const int blank_to = to.at(ArrayIndex(kBlank));
     const int distance = std::abs(blank_from % kColumns - blank_to % kColumns) +
                          std::abs(blank_from / kColumns - blank_to / kColumns);
     return Parity(moved) == distance % 2;

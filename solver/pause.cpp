@@ -24,7 +24,7 @@ void Solver::Taimingu(int n) {
             CountDownPass();
         }
     }
-    puzzle_.view().RepaintNow();
+    view_.RepaintNow();
 }
 
 }  // namespace koma

@@ -4,15 +4,20 @@
 
 namespace koma {
 
+bool Solver::RouteStarts(bool has_goal, std::string_view message, Cell target, Cell goal) {
+    if (!has_goal) {
+        view_.ShowNotice(message);
+        return false;
+    }
+    if (!IsOnBoard(target) || !TrackedBlankIsReal()) {
+        Fault("route with a target off the board or a tracked cell that does not hold the blank");
+        return false;
+    }
+    return blank() != goal;  // already there: no step, no pause, no repaint
+}
+
 void Solver::Hy0(int x, int y) {
-    if (x == 0) {
-        puzzle_.view().ShowNotice("Hy0エラー");
-        return;
-    }
-    if (RouteOutOfLimits(x, y)) {
-        return;
-    }
-    if (BlankX == x - 1 && BlankY == y) {
+    if (!RouteStarts(x != 0, "Hy0エラー", {x, y}, {x - 1, y})) {
         return;
     }
     if (y == 3) {  // through row 2, ending along the bottom row
@@ -44,7 +49,7 @@ void Solver::Hy0(int x, int y) {
             BlankLeft();
         }
         if (BlankX != 2) {
-            puzzle_.view().ShowNotice("Hy0エラー3");
+            view_.ShowNotice("Hy0エラー3");
             return;
         }
         while (BlankY > y) {
@@ -84,14 +89,7 @@ void Solver::Hy0(int x, int y) {
 }
 
 void Solver::My0(int x, int y) {
-    if (x == 3) {
-        puzzle_.view().ShowNotice("My0エラー");
-        return;
-    }
-    if (RouteOutOfLimits(x, y)) {
-        return;
-    }
-    if (BlankX == x + 1 && BlankY == y) {
+    if (!RouteStarts(x != 3, "My0エラー", {x, y}, {x + 1, y})) {
         return;
     }
     if (y == 3) {  // the mirror of Hy0's bottom row
@@ -134,7 +132,7 @@ void Solver::My0(int x, int y) {
         } while (BlankY != y);
     }
     if (!(BlankX > x && BlankY == y)) {
-        puzzle_.view().ShowNotice("Hy0エラー2");  // My0's own check; the text is as it always was
+        view_.ShowNotice("Hy0エラー2");  // My0's own check; the text is as it always was
         return;
     }
     while (BlankX - 1 > x) {
@@ -143,14 +141,7 @@ void Solver::My0(int x, int y) {
 }
 
 void Solver::Su0(int x, int y) {
-    if (y == 0) {
-        puzzle_.view().ShowNotice("Su0エラー");
-        return;
-    }
-    if (RouteOutOfLimits(x, y)) {
-        return;
-    }
-    if (BlankX == x && BlankY == y - 1) {
+    if (!RouteStarts(y != 0, "Su0エラー", {x, y}, {x, y - 1})) {
         return;
     }
     if (x == 3) {  // through column 2, ending along the right-hand column
@@ -211,7 +202,7 @@ void Solver::Su0(int x, int y) {
         } while (BlankX != x);
     }
     if (!(BlankX == x && BlankY < y)) {
-        puzzle_.view().ShowNotice("Su0エラー2");
+        view_.ShowNotice("Su0エラー2");
         return;
     }
     while (BlankY + 1 < y) {
@@ -220,14 +211,7 @@ void Solver::Su0(int x, int y) {
 }
 
 void Solver::Ss0(int x, int y) {
-    if (y == 3) {
-        puzzle_.view().ShowNotice("Ss0エラー");
-        return;
-    }
-    if (RouteOutOfLimits(x, y)) {
-        return;
-    }
-    if (BlankX == x && BlankY == y + 1) {
+    if (!RouteStarts(y != 3, "Ss0エラー", {x, y}, {x, y + 1})) {
         return;
     }
     if (x == 3) {  // step aside to column 2 when above the target

@@ -1,6 +1,8 @@
 // The solving sequence: thirteen phases, one tile each, then the closing.
 #include <array>
 #include <cassert>
+#include <iterator>
+#include <span>
 
 #include "solver/solver.h"
 
@@ -16,35 +18,21 @@ struct TileLoop {
     int target;
 };
 
-struct LoopPhase {
-    int tile;
-    std::array<TileLoop, 3> loops;
-    int loop_count;
-};
-
 using enum TileMove;
-
-// Phases that only slide their tile home. The loop order matters: it decides the route.
-constexpr std::array<LoopPhase, 9> kLoopPhases{{
-    {12, {{{kLeft, 0}, {kUp, 0}}}, 2},              // 1
-    {2, {{{kLeft, 1}, {kRight, 1}, {kUp, 0}}}, 3},  // 2
-    {1, {{{kRight, 2}, {kUp, 0}, {kLeft, 2}}}, 3},  // 3: climbs before it moves left
-    {3, {{{kLeft, 0}, {kUp, 1}}}, 2},               // 5
-    {7, {{{kLeft, 1}, {kRight, 1}, {kUp, 1}}}, 3},  // 6
-    {6, {{{kRight, 2}, {kLeft, 2}, {kUp, 1}}}, 3},  // 7: sideways before it climbs
-    {5, {{{kLeft, 0}, {kDown, 3}}}, 2},             // 9
-    {14, {{{kLeft, 1}, {kDown, 3}}}, 2},            // 11
-    {4, {{{kLeft, 2}, {kUp, 2}}}, 2},               // 13
-}};
-
-// Index into kLoopPhases for phases 1..13 that are plain loops; -1 for the end phases.
-constexpr std::array<int, Solver::kPhases> kLoopPhaseIndex{0,  1, 2,  -1, 3,  4, 5,
-                                                           -1, 6, -1, 7,  -1, 8};
 
 }  // namespace
 
+// One phase: find its tile, run its loops in order (the order decides the route), then its end
+// rule if it has one. The row- and column-end phases have no loops, only their rule.
+struct Solver::PhaseRule {
+    int tile;
+    std::array<TileLoop, 3> loops;
+    std::size_t loop_count;  // how many of `loops` the phase uses
+    void (Solver::*end_rule)(Cell& tile);
+};
+
 void Solver::Button1Click() {
-    puzzle_.view().SetSolverButtonVisible(false);  // locks the board before anything is read
+    view_.SetSolverButtonVisible(false);  // locks the board before anything is read
     FindBlank();
     for (int phase = 1; phase <= kPhases; ++phase) {
         RunPhase(phase);
@@ -53,63 +41,36 @@ void Solver::Button1Click() {
 }
 
 void Solver::FindBlank() {
-    const Cell blank = puzzle_.FindTile(kBlank);
+    const Cell blank = puzzle_.Find(kBlank);
     BlankX = blank.x;
     BlankY = blank.y;
 }
 
 void Solver::RunPhase(int phase) {
-    switch (phase) {
-        case 4:
-            RowEndPhase4();
-            return;
-        case 8:
-            RowEndPhase8();
-            return;
-        case 10:
-            ColumnEndPhase10();
-            return;
-        case 12:
-            ColumnEndPhase12();
-            return;
-        default:
-            if (phase >= 1 && phase <= kPhases) {
-                RunLoopPhase(phase);
-            }
+    // Inside a member, so the table may name the end rules, which are private.
+    static constexpr std::array<PhaseRule, kPhases> kRules{{
+        {12, {{{kLeft, 0}, {kUp, 0}}}, 2, nullptr},              // 1
+        {2, {{{kLeft, 1}, {kRight, 1}, {kUp, 0}}}, 3, nullptr},  // 2
+        {1, {{{kRight, 2}, {kUp, 0}, {kLeft, 2}}}, 3, nullptr},  // 3: climbs before it moves left
+        {10, {}, 0, &Solver::RowEndPhase4},                      // 4
+        {3, {{{kLeft, 0}, {kUp, 1}}}, 2, nullptr},               // 5
+        {7, {{{kLeft, 1}, {kRight, 1}, {kUp, 1}}}, 3, nullptr},  // 6
+        {6, {{{kRight, 2}, {kLeft, 2}, {kUp, 1}}}, 3, nullptr},  // 7: sideways before it climbs
+        {15, {}, 0, &Solver::RowEndPhase8},                      // 8
+        {5, {{{kLeft, 0}, {kDown, 3}}}, 2, nullptr},             // 9
+        {8, {}, 0, &Solver::ColumnEndPhase10},                   // 10
+        {14, {{{kLeft, 1}, {kDown, 3}}}, 2, nullptr},            // 11
+        {11, {}, 0, &Solver::ColumnEndPhase12},                  // 12
+        {4, {{{kLeft, 2}, {kUp, 2}}}, 2, nullptr},               // 13
+    }};
+    if (phase >= 1 && phase <= kPhases) {
+        RunRule(*std::next(kRules.begin(), phase - 1));
     }
 }
 
-void Solver::MoveTileLeft(Cell& tile) {
-    Hy0(tile.x, tile.y);
-    BlankRight();
-    --tile.x;
-}
-
-void Solver::MoveTileRight(Cell& tile) {
-    My0(tile.x, tile.y);
-    BlankLeft();
-    ++tile.x;
-}
-
-void Solver::MoveTileUp(Cell& tile) {
-    Su0(tile.x, tile.y);
-    BlankDown();
-    --tile.y;
-}
-
-void Solver::MoveTileDown(Cell& tile) {
-    Ss0(tile.x, tile.y);
-    BlankUp();
-    ++tile.y;
-}
-
-void Solver::RunLoopPhase(int phase) {
-    const int index = kLoopPhaseIndex.at(static_cast<std::size_t>(phase - 1));
-    assert(index >= 0);
-    const LoopPhase& rule = kLoopPhases.at(static_cast<std::size_t>(index));
-    Cell tile = puzzle_.FindTile(rule.tile);
-    for (int i = 0; i < rule.loop_count; ++i) {
-        const TileLoop& loop = rule.loops.at(static_cast<std::size_t>(i));
+void Solver::RunRule(const PhaseRule& rule) {
+    Cell tile = puzzle_.Find(rule.tile);
+    for (const TileLoop& loop : std::span(rule.loops).first(rule.loop_count)) {
         switch (loop.move) {
             case kLeft:
                 while (tile.x > loop.target) {
@@ -133,11 +94,33 @@ void Solver::RunLoopPhase(int phase) {
                 break;
         }
     }
+    if (rule.end_rule != nullptr) {
+        (this->*rule.end_rule)(tile);
+    }
+}
+
+void Solver::MoveTile(void (Solver::*route)(int, int), void (Solver::*step)(), Cell by,
+                      Cell& tile) {
+    (this->*route)(tile.x, tile.y);
+    (this->*step)();
+    tile = {tile.x + by.x, tile.y + by.y};
+}
+
+void Solver::MoveTileLeft(Cell& tile) {
+    MoveTile(&Solver::Hy0, &Solver::BlankRight, {-1, 0}, tile);
+}
+void Solver::MoveTileRight(Cell& tile) {
+    MoveTile(&Solver::My0, &Solver::BlankLeft, {1, 0}, tile);
+}
+void Solver::MoveTileUp(Cell& tile) {
+    MoveTile(&Solver::Su0, &Solver::BlankDown, {0, -1}, tile);
+}
+void Solver::MoveTileDown(Cell& tile) {
+    MoveTile(&Solver::Ss0, &Solver::BlankUp, {0, 1}, tile);
 }
 
 // Tile 10 to (3,0): to column 3, then two cells below home unless it can step straight in.
-void Solver::RowEndPhase4() {
-    Cell tile = puzzle_.FindTile(10);
+void Solver::RowEndPhase4(Cell& tile) {
     while (tile.x < 3) {
         MoveTileRight(tile);
     }
@@ -163,8 +146,7 @@ void Solver::RowEndPhase4() {
 }
 
 // Tile 15 to (3,1): the same plan a row lower, the blank walked to (2,2) step by step.
-void Solver::RowEndPhase8() {
-    Cell tile = puzzle_.FindTile(15);
+void Solver::RowEndPhase8(Cell& tile) {
     while (tile.x < 3) {
         MoveTileRight(tile);
     }
@@ -197,8 +179,10 @@ void Solver::RowEndPhase8() {
 }
 
 // Tile 8 to (0,2): brought to (2,2), the blank to (1,3), then the column-end turn.
-void Solver::ColumnEndPhase10() {
-    Cell tile = puzzle_.FindTile(8);
+// Phases 10 and 12 follow one plan but stay two functions: their steps differ (phase 10 meets
+// its tile in column 1 or 3 and walks the blank left with a loop; phase 12 meets it only in
+// column 2 and steps left at most once), and one function would hide that behind conditions.
+void Solver::ColumnEndPhase10(Cell& tile) {
     if (tile.x <= 0) {
         return;
     }
@@ -231,8 +215,7 @@ void Solver::ColumnEndPhase10() {
 }
 
 // Tile 11 to (1,2): the same plan a column further right.
-void Solver::ColumnEndPhase12() {
-    Cell tile = puzzle_.FindTile(11);
+void Solver::ColumnEndPhase12(Cell& tile) {
     if (tile.x <= 1) {
         return;
     }

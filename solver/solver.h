@@ -19,9 +19,13 @@ enum class Step { kBlankLeft, kBlankRight, kBlankUp, kBlankDown };
 // "BlankLeft", "BlankRight", "BlankUp" or "BlankDown".
 std::string_view StepName(Step step);
 
+namespace testing {
+struct SolverProbe;
+}
+
 class Solver {
   public:
-    using Cell = Puzzle::Cell;
+    using Cell = koma::Cell;
     // Told about every single step once it is complete.
     using StepObserver = std::function<void(Step)>;
     // Told when a step or a route is asked to work outside the board or with a tracked blank
@@ -30,7 +34,9 @@ class Solver {
 
     static constexpr int kPhases = 13;
 
-    Solver(Puzzle& puzzle, Pause pause) : puzzle_(puzzle), pause_(pause) {}
+    // `view` is the screen the solver pauses, repaints and shows its notices on; the puzzle
+    // moves the pictures through its own.
+    Solver(Puzzle& puzzle, View& view, Pause pause) : puzzle_(puzzle), view_(view), pause_(pause) {}
 
     // The solver button: hides the button, finds the blank, runs the thirteen phases and the
     // closing. The board ends in the goal arrangement with the blank at (0, 1).
@@ -51,45 +57,47 @@ class Solver {
     void Su0(int x, int y);
     void Ss0(int x, int y);
 
-    // The pieces of Button1Click, one at a time.
+    // Tracks the blank where the board has it; Button1Click starts with this.
     void FindBlank();
-    void RunPhase(int phase);  // 1..kPhases
-    void Closing();
 
     // The blank's cell as the solver tracks it.
     Cell blank() const { return {BlankX, BlankY}; }
-    // Test and tool hook: sets the tracked cell without looking at the board.
-    void SetBlank(int x, int y) {
-        BlankX = x;
-        BlankY = y;
-    }
 
     void SetStepObserver(StepObserver observer) { step_observer_ = std::move(observer); }
     void SetFaultHook(FaultHook hook) { fault_hook_ = std::move(hook); }
 
   private:
+    friend struct testing::SolverProbe;  // runs phases one at a time, sets the tracked cell
+    struct PhaseRule;
+
+    void RunPhase(int phase);  // 1..kPhases
+    void RunRule(const PhaseRule& rule);
+    void Closing();
+
     void TakeStep(Step step);
     bool TrackedBlankIsReal() const;
-    // True (and a fault reported) when a route may not run: target off the board or a tracked
-    // blank that is not the blank. Its loops could never end then.
-    bool RouteOutOfLimits(int x, int y) const;
+    // Whether a route runs at all: false, with a notice, when the target has no goal cell
+    // (`message`); false, with a fault, when the target is off the board or the tracked blank
+    // is not the blank (its loops could never end then); false when the blank is at `goal`.
+    bool RouteStarts(bool has_goal, std::string_view message, Cell target, Cell goal);
     void Fault(std::string_view what) const;
 
     // A phase's tile at its tracked position, moved one cell by a route and one step.
+    void MoveTile(void (Solver::*route)(int, int), void (Solver::*step)(), Cell by, Cell& tile);
     void MoveTileLeft(Cell& tile);
     void MoveTileRight(Cell& tile);
     void MoveTileUp(Cell& tile);
     void MoveTileDown(Cell& tile);
 
-    void RunLoopPhase(int phase);
-    void RowEndPhase4();
-    void RowEndPhase8();
-    void ColumnEndPhase10();
-    void ColumnEndPhase12();
+    void RowEndPhase4(Cell& tile);
+    void RowEndPhase8(Cell& tile);
+    void ColumnEndPhase10(Cell& tile);
+    void ColumnEndPhase12(Cell& tile);
     void RowEndSequence(int r);
     void ColumnEndSequence(int c);
 
     Puzzle& puzzle_;
+    View& view_;
     Pause pause_;
     StepObserver step_observer_;
     FaultHook fault_hook_;

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <array>
 #include <cassert>
 
 #include "solver/solver.h"
@@ -6,39 +8,28 @@ namespace koma {
 
 namespace {
 
-struct Offset {
-    int dx;
-    int dy;
+struct StepInfo {
+    Step step;
+    std::string_view name;
+    Cell offset;  // where the blank goes, relative to where it is
 };
 
-constexpr Offset OffsetOf(Step step) {
-    switch (step) {
-        case Step::kBlankLeft:
-            return {-1, 0};
-        case Step::kBlankRight:
-            return {1, 0};
-        case Step::kBlankUp:
-            return {0, -1};
-        case Step::kBlankDown:
-            return {0, 1};
-    }
-    return {0, 0};
+constexpr std::array<StepInfo, 4> kSteps{{
+    {Step::kBlankLeft, "BlankLeft", {-1, 0}},
+    {Step::kBlankRight, "BlankRight", {1, 0}},
+    {Step::kBlankUp, "BlankUp", {0, -1}},
+    {Step::kBlankDown, "BlankDown", {0, 1}},
+}};
+
+const StepInfo& InfoOf(Step step) {
+    return *std::find_if(kSteps.begin(), kSteps.end(),
+                         [step](const StepInfo& info) { return info.step == step; });
 }
 
 }  // namespace
 
 std::string_view StepName(Step step) {
-    switch (step) {
-        case Step::kBlankLeft:
-            return "BlankLeft";
-        case Step::kBlankRight:
-            return "BlankRight";
-        case Step::kBlankUp:
-            return "BlankUp";
-        case Step::kBlankDown:
-            return "BlankDown";
-    }
-    return "?";
+    return InfoOf(step).name;
 }
 
 void Solver::BlankLeft() {
@@ -55,26 +46,20 @@ void Solver::BlankDown() {
 }
 
 void Solver::TakeStep(Step step) {
-    const int bx = BlankX;
-    const int by = BlankY;
-    const Offset offset = OffsetOf(step);
-    const int nx = bx + offset.dx;
-    const int ny = by + offset.dy;
+    const Cell from = blank();
+    const Cell offset = InfoOf(step).offset;
+    const Cell to{from.x + offset.x, from.y + offset.y};
     // The callers never break this, but a step that did would read and write outside the
     // board; it refuses and leaves everything as it was.
-    if (!TrackedBlankIsReal() || !IsOnBoard(nx, ny)) {
+    if (!TrackedBlankIsReal() || !IsOnBoard(to)) {
         Fault("single step off the board or from a cell that does not hold the blank");
         return;
     }
     // Pictures first, then the pause that shows them, then the board and the tracked cell.
-    const int t = puzzle_.At(nx, ny);
-    puzzle_.PlaceTile(t, bx, by);
-    puzzle_.PlaceTile(kBlank, nx, ny);
-    Taimingu(1000);
-    [[maybe_unused]] const bool moved = puzzle_.SlideIntoBlank(nx, ny, bx, by);
+    [[maybe_unused]] const bool moved = puzzle_.Slide(to, from, [this] { Taimingu(1000); });
     assert(moved);
-    BlankX = nx;
-    BlankY = ny;
+    BlankX = to.x;
+    BlankY = to.y;
     if (step_observer_) {
         step_observer_(step);
     }
@@ -82,14 +67,6 @@ void Solver::TakeStep(Step step) {
 
 bool Solver::TrackedBlankIsReal() const {
     return IsOnBoard(BlankX, BlankY) && puzzle_.At(BlankX, BlankY) == kBlank;
-}
-
-bool Solver::RouteOutOfLimits(int x, int y) const {
-    if (IsOnBoard(x, y) && TrackedBlankIsReal()) {
-        return false;
-    }
-    Fault("route with a target off the board or a tracked cell that does not hold the blank");
-    return true;
 }
 
 void Solver::Fault(std::string_view what) const {

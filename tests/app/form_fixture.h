@@ -12,6 +12,7 @@
 #include "app/board_frame.h"
 #include "app/form1.h"
 #include "app/tile_image.h"
+#include "form_probe.h"
 #include "support/fake_music_device.h"
 
 namespace koma::app::testing {
@@ -33,20 +34,19 @@ class FormTest : public ::testing::Test {
 
     // Presses the board frame at a client position.
     void PressAt(int x, int y, Qt::MouseButton button = Qt::LeftButton) {
-        QTest::mousePress(form.Shape1(), button, Qt::NoModifier, QPoint(x - 9, y - 9));
-        QTest::mouseRelease(form.Shape1(), button, Qt::NoModifier, QPoint(x - 9, y - 9));
+        QTest::mousePress(probe.Shape1(), button, Qt::NoModifier, QPoint(x - 9, y - 9));
+        QTest::mouseRelease(probe.Shape1(), button, Qt::NoModifier, QPoint(x - 9, y - 9));
     }
     void PressCell(int x, int y) { PressAt(CellLeft(x) + 47, CellTop(y) + 47); }
 
     QPoint PictureCell(int tile) const {
-        const QWidget* image = form.Image(tile == 0 ? 16 : tile);
+        const QWidget* image = probe.Image(tile == 0 ? 16 : tile);
         return {(image->x() - kBoardOrigin) / CellSize, (image->y() - kBoardOrigin) / CellSize};
     }
     bool PicturesShow(const Grid& grid) const {
         for (int x = 0; x < kColumns; ++x) {
             for (int y = 0; y < kRows; ++y) {
-                if (PictureCell(grid[static_cast<std::size_t>(x)][static_cast<std::size_t>(y)]) !=
-                    QPoint(x, y)) {
+                if (PictureCell(grid[x][y]) != QPoint(x, y)) {
                     return false;
                 }
             }
@@ -57,6 +57,7 @@ class FormTest : public ::testing::Test {
     sound::testing::FakeMusicBackend music;
     std::vector<std::string> effects;
     TForm1 form;
+    FormProbe probe{form};
 };
 
 }  // namespace koma::app::testing

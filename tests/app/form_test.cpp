@@ -51,8 +51,8 @@ TEST_F(FormTest, PaintsGridMarkFrameAndBackground) {
 
 TEST_F(FormTest, PicturesShowTheStartArrangement) {
     EXPECT_TRUE(PicturesShow(StartLayout));
-    EXPECT_EQ(form.Image(12)->pos(), QPoint(10, 10));
-    EXPECT_EQ(form.Image(16)->pos(), QPoint(10, 106));
+    EXPECT_EQ(probe.Image(12)->pos(), QPoint(10, 10));
+    EXPECT_EQ(probe.Image(16)->pos(), QPoint(10, 106));
 
     // (10, 10) shows tile 12's picture, pixel for pixel.
     const QImage tile12(QStringLiteral(":/tiles/tile12.png"));
@@ -67,51 +67,51 @@ TEST_F(FormTest, PicturesShowTheStartArrangement) {
 TEST_F(FormTest, ControlsStandWhereTheWindowWasLaidOut) {
     EXPECT_EQ(form.windowTitle(), "KOMA");
     EXPECT_EQ(form.pos(), QPoint(318, 191));
-    EXPECT_EQ(form.Shape1()->geometry(), QRect(9, 9, 385, 385));
-    EXPECT_EQ(form.Button1()->geometry(), QRect(400, 368, 75, 25));
-    EXPECT_EQ(form.Button1()->text(), "PCにやらせる");
-    EXPECT_EQ(form.Button3()->geometry(), QRect(400, 56, 75, 33));
-    EXPECT_EQ(form.Button3()->text(), "やりなおし");
-    EXPECT_TRUE(form.Button3()->font().bold());
-    EXPECT_EQ(form.Button3()->font().pixelSize(), 13);
+    EXPECT_EQ(probe.Shape1()->geometry(), QRect(9, 9, 385, 385));
+    EXPECT_EQ(probe.Button1()->geometry(), QRect(400, 368, 75, 25));
+    EXPECT_EQ(probe.Button1()->text(), "PCにやらせる");
+    EXPECT_EQ(probe.Button3()->geometry(), QRect(400, 56, 75, 33));
+    EXPECT_EQ(probe.Button3()->text(), "やりなおし");
+    EXPECT_TRUE(probe.Button3()->font().bold());
+    EXPECT_EQ(probe.Button3()->font().pixelSize(), 13);
     EXPECT_EQ(form.font().pixelSize(), 12);
-    EXPECT_EQ(form.GroupBox1()->geometry(), QRect(16, 400, 329, 65));
-    EXPECT_TRUE(form.GroupBox1()->title().isEmpty());
-    EXPECT_EQ(form.RadioButton1()->geometry(), QRect(24, 32, 153, 17));
-    EXPECT_EQ(form.RadioButton1()->text(), "BGMや効果音は出さない");
-    EXPECT_EQ(form.RadioButton2()->geometry(), QRect(192, 32, 129, 17));
-    EXPECT_EQ(form.RadioButton2()->text(), "BGMや効果音を出す");
-    EXPECT_TRUE(form.RadioButton1()->isChecked());
-    EXPECT_FALSE(form.RadioButton2()->isChecked());
+    EXPECT_EQ(probe.GroupBox1()->geometry(), QRect(16, 400, 329, 65));
+    EXPECT_TRUE(probe.GroupBox1()->title().isEmpty());
+    EXPECT_EQ(probe.RadioButton1()->geometry(), QRect(24, 32, 153, 17));
+    EXPECT_EQ(probe.RadioButton1()->text(), "BGMや効果音は出さない");
+    EXPECT_EQ(probe.RadioButton2()->geometry(), QRect(192, 32, 129, 17));
+    EXPECT_EQ(probe.RadioButton2()->text(), "BGMや効果音を出す");
+    EXPECT_TRUE(probe.RadioButton1()->isChecked());
+    EXPECT_FALSE(probe.RadioButton2()->isChecked());
     for (int k = 1; k <= 16; ++k) {
-        EXPECT_EQ(form.Image(k)->size(), QSize(95, 95));
-        EXPECT_EQ(form.Image(k)->focusPolicy(), Qt::NoFocus);
+        EXPECT_EQ(probe.Image(k)->size(), QSize(95, 95));
+        EXPECT_EQ(probe.Image(k)->focusPolicy(), Qt::NoFocus);
     }
-    EXPECT_EQ(form.Shape1()->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(probe.Shape1()->focusPolicy(), Qt::NoFocus);
 
     // Tab order: Button1, Button3, then the group's radio buttons.
-    EXPECT_EQ(form.Button1()->nextInFocusChain(), form.Button3());
+    EXPECT_EQ(probe.Button1()->nextInFocusChain(), probe.Button3());
     // The frame lies over every picture.
     const QWidgetList children = form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    EXPECT_GT(children.indexOf(form.Shape1()), children.indexOf(form.Image(16)));
+    EXPECT_GT(children.indexOf(probe.Shape1()), children.indexOf(probe.Image(16)));
 }
 
 TEST_F(FormTest, EveryPressOnTheBoardReachesTheFrame) {
     // On a grid line: (105, 50) is frame (96, 41), which is cell (0, 0): tile 12 slides down.
-    EXPECT_EQ(form.childAt(105, 50), form.Shape1());
-    EXPECT_EQ(form.childAt(50, 50), form.Shape1());
+    EXPECT_EQ(form.childAt(105, 50), probe.Shape1());
+    EXPECT_EQ(form.childAt(50, 50), probe.Shape1());
     PressAt(105, 50);
-    EXPECT_EQ(form.puzzle().At(0, 1), 12);
+    EXPECT_EQ(probe.puzzle().At(0, 1), 12);
     EXPECT_EQ(PictureCell(12), QPoint(0, 1));
     EXPECT_EQ(PictureCell(0), QPoint(0, 0));
     // The right button slides too.
     PressAt(50, 150, Qt::RightButton);
-    EXPECT_EQ(form.puzzle().At(0, 0), 12);
+    EXPECT_EQ(probe.puzzle().At(0, 0), 12);
 }
 
 TEST_F(FormTest, CompletingTheSceneShowsTheNoticeAndLocksTheBoard) {
-    form.RadioButton2()->setChecked(true);
-    form.puzzle().SetCells(GoalLayout);
+    probe.RadioButton2()->setChecked(true);
+    probe.LoadBoard(GoalLayout);
     PressCell(1, 1);  // 7 into the blank
     ModalCloser closer;
     PressCell(0, 1);  // and back: the scene is whole
@@ -121,33 +121,33 @@ TEST_F(FormTest, CompletingTheSceneShowsTheNoticeAndLocksTheBoard) {
     EXPECT_EQ(closer.seen[0].icon, QMessageBox::NoIcon);
     EXPECT_EQ(closer.seen[0].buttons, 1);
     EXPECT_EQ(effects, std::vector<std::string>{"一等賞.wav"});
-    EXPECT_TRUE(form.Button1()->isHidden());
+    EXPECT_TRUE(probe.Button1()->isHidden());
 
     PressCell(1, 1);
-    EXPECT_EQ(form.puzzle().cells(), GoalLayout) << "locked until restart";
-    QTest::mouseClick(form.Button3(), Qt::LeftButton);
-    EXPECT_FALSE(form.Button1()->isHidden());
+    EXPECT_EQ(probe.puzzle().cells(), GoalLayout) << "locked until restart";
+    QTest::mouseClick(probe.Button3(), Qt::LeftButton);
+    EXPECT_FALSE(probe.Button1()->isHidden());
     EXPECT_TRUE(PicturesShow(StartLayout));
     PressCell(1, 1);
-    EXPECT_EQ(form.puzzle().At(0, 1), 7);
+    EXPECT_EQ(probe.puzzle().At(0, 1), 7);
 }
 
 TEST_F(FormTest, ComputerSolveEndsOnTheGoalAndLocksUntilRestart) {
     ModalCloser closer;
     PressCell(1, 1);
     PressCell(1, 2);
-    QTest::mouseClick(form.Button1(), Qt::LeftButton);
-    EXPECT_EQ(form.puzzle().cells(), GoalLayout);
+    QTest::mouseClick(probe.Button1(), Qt::LeftButton);
+    EXPECT_EQ(probe.puzzle().cells(), GoalLayout);
     EXPECT_TRUE(PicturesShow(GoalLayout));
-    EXPECT_TRUE(form.Button1()->isHidden());
+    EXPECT_TRUE(probe.Button1()->isHidden());
     EXPECT_TRUE(closer.seen.empty()) << "a computer solve shows no message";
     EXPECT_TRUE(effects.empty());
 
     PressCell(1, 1);
-    EXPECT_EQ(form.puzzle().cells(), GoalLayout);
-    QTest::mouseClick(form.Button3(), Qt::LeftButton);
-    EXPECT_EQ(form.puzzle().cells(), StartLayout);
-    EXPECT_FALSE(form.Button1()->isHidden());
+    EXPECT_EQ(probe.puzzle().cells(), GoalLayout);
+    QTest::mouseClick(probe.Button3(), Qt::LeftButton);
+    EXPECT_EQ(probe.puzzle().cells(), StartLayout);
+    EXPECT_FALSE(probe.Button1()->isHidden());
 }
 
 class ShownFormTest : public FormTest {
@@ -160,31 +160,31 @@ class ShownFormTest : public FormTest {
 };
 
 TEST_F(ShownFormTest, EnterRightAfterStartUpRunsTheSolver) {
-    EXPECT_EQ(QApplication::focusWidget(), form.Button1());
-    QTest::keyClick(form.Button1(), Qt::Key_Return);
-    EXPECT_TRUE(form.Button1()->isHidden());
-    EXPECT_EQ(form.puzzle().cells(), GoalLayout);
+    EXPECT_EQ(QApplication::focusWidget(), probe.Button1());
+    QTest::keyClick(probe.Button1(), Qt::Key_Return);
+    EXPECT_TRUE(probe.Button1()->isHidden());
+    EXPECT_EQ(probe.puzzle().cells(), GoalLayout);
 }
 
 TEST_F(ShownFormTest, EnterPressesOnlyTheFocusedButtonAndOnlyWithoutModifiers) {
-    QTest::keyClick(form.Button1(), Qt::Key_Return, Qt::ControlModifier);
-    QTest::keyClick(form.Button1(), Qt::Key_Enter, Qt::ShiftModifier);
-    EXPECT_FALSE(form.Button1()->isHidden());
+    QTest::keyClick(probe.Button1(), Qt::Key_Return, Qt::ControlModifier);
+    QTest::keyClick(probe.Button1(), Qt::Key_Enter, Qt::ShiftModifier);
+    EXPECT_FALSE(probe.Button1()->isHidden());
 
     PressCell(1, 1);
-    form.Button3()->setFocus();
-    QTest::keyClick(form.Button3(), Qt::Key_Enter, Qt::KeypadModifier);
-    EXPECT_EQ(form.puzzle().cells(), StartLayout) << "Enter on the keypad pressed restart";
-    EXPECT_FALSE(form.Button1()->isHidden()) << "only the focused button takes Enter";
+    probe.Button3()->setFocus();
+    QTest::keyClick(probe.Button3(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(probe.puzzle().cells(), StartLayout) << "Enter on the keypad pressed restart";
+    EXPECT_FALSE(probe.Button1()->isHidden()) << "only the focused button takes Enter";
 }
 
 TEST_F(ShownFormTest, KeysAfterTheSolverButtonHidesCannotPressRestart) {
-    QTest::keyClick(form.Button1(), Qt::Key_Space);
-    ASSERT_TRUE(form.Button1()->isHidden());
+    QTest::keyClick(probe.Button1(), Qt::Key_Space);
+    ASSERT_TRUE(probe.Button1()->isHidden());
     EXPECT_EQ(QApplication::focusWidget(), &form);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-    EXPECT_TRUE(form.Button1()->isHidden()) << "restart was pressed by a stray key";
+    EXPECT_TRUE(probe.Button1()->isHidden()) << "restart was pressed by a stray key";
 }
 
 TEST_F(ShownFormTest, ResizingMovesAndScalesNothing) {
@@ -194,7 +194,7 @@ TEST_F(ShownFormTest, ResizingMovesAndScalesNothing) {
     form.showNormal();
     form.resize(476, 466);
     EXPECT_EQ(Screen().copy(0, 0, 476, 466), before);
-    EXPECT_EQ(form.Button1()->geometry(), QRect(400, 368, 75, 25));
+    EXPECT_EQ(probe.Button1()->geometry(), QRect(400, 368, 75, 25));
 }
 
 TEST(Dialogs, ErrorBoxEndsJapaneseTextWithAFullStop) {

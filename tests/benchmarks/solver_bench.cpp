@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -10,20 +11,15 @@
 #include "solver/arrangement.h"
 #include "solver/pause.h"
 #include "solver/solver.h"
+#include "tools/support/recording_view.h"
 
 namespace koma {
 namespace {
 
-// A screen that costs nothing.
-class NullView : public View {
+// A screen that costs next to nothing: it keeps counts and pictures, no log.
+class NullView : public support::RecordingView {
   public:
-    void MoveTilePicture(int, int, int) override {}
-    void RepaintNow() override {}
-    void ShowNotice(std::string_view) override {}
-    bool IsSoundOn() const override { return false; }
-    void PlayEffect() override {}
-    void SetSolverButtonVisible(bool) override {}
-    bool IsSolverButtonVisible() const override { return true; }
+    NullView() { keep_log = false; }
 };
 
 void BM_CountDownPass(benchmark::State& state) {
@@ -51,7 +47,7 @@ BENCHMARK(BM_CountDownPassVolatileCounter);
 void BM_Taimingu1000(benchmark::State& state) {
     NullView view;
     Puzzle puzzle{view};
-    Solver solver{puzzle, Pause::kOn};
+    Solver solver{puzzle, view, Pause::kOn};
     for (auto _ : state) {
         solver.Taimingu(1000);
     }
@@ -62,18 +58,16 @@ std::vector<Grid> RandomReachableBoards(std::size_t count) {
     std::mt19937 random{20240601};
     std::vector<Grid> boards;
     boards.reserve(count);
-    std::array<int, kCells> tiles{};
-    for (int i = 0; i < kCells; ++i) {
-        tiles.at(static_cast<std::size_t>(i)) = i;
-    }
+    Grid::RowOrder tiles{};
+    std::iota(tiles.begin(), tiles.end(), 0);
     while (boards.size() < count) {
         std::shuffle(tiles.begin(), tiles.end(), random);
-        Grid grid = GridFromRows(tiles);
+        Grid grid = Grid::FromRows(tiles);
         if (!IsReachableFromStart(grid)) {
             // Exchanging two tiles of the top row (neither the blank) flips the parity.
-            const std::size_t a = tiles[0] == kBlank ? 2 : 0;
-            const std::size_t b = tiles[1] == kBlank ? 2 : 1;
-            std::swap(grid.at(a).at(0), grid.at(b).at(0));
+            const int a = tiles[0] == kBlank ? 2 : 0;
+            const int b = tiles[1] == kBlank ? 2 : 1;
+            std::swap(grid[a][0], grid[b][0]);
         }
         boards.push_back(grid);
     }
@@ -85,12 +79,12 @@ void BM_Solve(benchmark::State& state) {
     const std::vector<Grid> boards = RandomReachableBoards(4096);
     NullView view;
     Puzzle puzzle{view};
-    Solver solver{puzzle, Pause::kOff};
+    Solver solver{puzzle, view, Pause::kOff};
     std::int64_t steps = 0;
     solver.SetStepObserver([&steps](Step) { ++steps; });
     std::size_t next = 0;
     for (auto _ : state) {
-        puzzle.SetCells(boards[next]);
+        puzzle = Puzzle(view, boards[next]);
         solver.Button1Click();
         next = (next + 1) % boards.size();
     }

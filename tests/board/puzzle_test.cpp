@@ -4,12 +4,12 @@
 
 #include <algorithm>
 
-#include "support/fake_view.h"
+#include "tools/support/recording_view.h"
 
 namespace koma {
 namespace {
 
-using testing::FakeView;
+using FakeView = support::RecordingView;
 
 // Frame coordinates of the middle of cell (x, y).
 constexpr int Mid(int cell) {
@@ -24,10 +24,11 @@ class PuzzleTest : public ::testing::Test {
     }
 
     void Click(int x, int y) { puzzle.Shape1MouseDown(Mid(x), Mid(y)); }
+    void Load(const Grid& board) { puzzle = Puzzle(view, board); }
 
-    // Plays the player's way from the start to the goal: slide the tiles along a known path.
+    // Ends a game by hand: from the goal, slide 7 out of its place and then back in.
     void PlayToGoal() {
-        puzzle.SetCells(GoalLayout);
+        Load(GoalLayout);
         // Undo one slide so that the next click completes the scene: move 7 into the blank.
         Click(1, 1);
         ASSERT_EQ(puzzle.At(0, 1), 7);
@@ -41,16 +42,15 @@ class PuzzleTest : public ::testing::Test {
 
 TEST_F(PuzzleTest, GoalTestAcceptsOnlyTheGoalArrangement) {
     EXPECT_EQ(puzzle.Kanseika(), 0) << "start arrangement";
-    puzzle.SetCells(GoalLayout);
+    Load(GoalLayout);
     EXPECT_EQ(puzzle.Kanseika(), 1);
 
     // Every exchange of two cells of the goal is not the goal.
     for (int a = 0; a < kCells; ++a) {
         for (int b = a + 1; b < kCells; ++b) {
             Grid g = GoalLayout;
-            std::swap(g.at(static_cast<std::size_t>(a / 4)).at(static_cast<std::size_t>(a % 4)),
-                      g.at(static_cast<std::size_t>(b / 4)).at(static_cast<std::size_t>(b % 4)));
-            puzzle.SetCells(g);
+            std::swap(g[a / kRows][a % kRows], g[b / kRows][b % kRows]);
+            Load(g);
             EXPECT_EQ(puzzle.Kanseika(), 0) << "swap " << a << " " << b;
         }
     }
@@ -121,26 +121,33 @@ TEST_F(PuzzleTest, ClickAwayFromTheBlankChangesNothing) {
 
 TEST_F(PuzzleTest, ClickPositionsMapToCellsByTruncatingDivision) {
     struct Case {
-        int frame_x;
-        int column;  // -1: off the board
+        int frame;  // x or y relative to the frame
+        int cell;   // the column or row it falls in; -1: off the board
     };
-    // The blank is at (0, 1); put it in row 1 at each column in turn and click beside it.
-    for (const Case c :
-         {Case{0, 0}, {1, 0}, {96, 0}, {97, 1}, {192, 1}, {193, 2}, {384, 3}, {385, -1}}) {
-        puzzle.Modosu();
-        // Tile 7 at (1, 1) is right of the blank: a click in column 1 slides it.
-        puzzle.Shape1MouseDown(c.frame_x, Mid(1));
-        const bool slid = puzzle.At(0, 1) == 7;
-        EXPECT_EQ(slid, c.column == 1) << "frame x " << c.frame_x;
+    const Case cases[] = {{0, 0},   {1, 0},   {96, 0},  {97, 1},  {192, 1},
+                          {193, 2}, {288, 2}, {289, 3}, {384, 3}, {385, -1}};
+    // With the blank at (k, 0), only a click in column k of row 1 slides a tile (up); with the
+    // blank at (0, k), only a click in row k of column 1 does (left).
+    for (const Case c : cases) {
+        for (int k = 0; k < kColumns; ++k) {
+            SCOPED_TRACE(::testing::Message() << "frame " << c.frame << ", cell " << k);
+            Grid board = StartLayout;
+            std::swap(board[0][1], board[k][0]);
+            Load(board);
+            puzzle.Shape1MouseDown(c.frame, Mid(1));
+            EXPECT_EQ(puzzle.At(k, 0) != kBlank, k == c.cell) << "as a column";
+
+            board = StartLayout;
+            std::swap(board[0][1], board[0][k]);
+            Load(board);
+            puzzle.Shape1MouseDown(Mid(1), c.frame);
+            EXPECT_EQ(puzzle.At(0, k) != kBlank, k == c.cell) << "as a row";
+        }
     }
-    // x = 385 would be column 4 only because 384 / 96 = 4; nothing happens there.
-    puzzle.Modosu();
-    puzzle.Shape1MouseDown(Mid(1), 385);
-    EXPECT_EQ(puzzle.cells(), StartLayout);
 }
 
 TEST_F(PuzzleTest, ClickOnTheBlankStopsBeforeTheGoalTest) {
-    puzzle.SetCells(GoalLayout);  // a solved board would complete on any click that tests it
+    Load(GoalLayout);  // a solved board would complete on any click that tests it
     view.ClearLog();
     Click(0, 1);  // the blank
     EXPECT_TRUE(view.notices.empty());
@@ -178,13 +185,14 @@ TEST_F(PuzzleTest, LockedBoardIgnoresClicksUntilRestart) {
     EXPECT_EQ(puzzle.At(0, 1), 7) << "clicks work again after a restart";
 }
 
-TEST_F(PuzzleTest, SlideIntoBlankRefusesAnythingButANeighbourOfTheBlank) {
-    EXPECT_FALSE(puzzle.SlideIntoBlank(2, 1, 0, 1)) << "not neighbours";
-    EXPECT_FALSE(puzzle.SlideIntoBlank(0, 0, 1, 0)) << "no blank there";
-    EXPECT_FALSE(puzzle.SlideIntoBlank(-1, 1, 0, 1)) << "off the board";
-    EXPECT_FALSE(puzzle.SlideIntoBlank(0, 1, 0, 4)) << "off the board";
+TEST_F(PuzzleTest, SlideRefusesAnythingButANeighbourOfTheBlank) {
+    EXPECT_FALSE(puzzle.Slide({2, 1}, {0, 1})) << "not neighbours";
+    EXPECT_FALSE(puzzle.Slide({0, 0}, {1, 0})) << "no blank there";
+    EXPECT_FALSE(puzzle.Slide({-1, 1}, {0, 1})) << "off the board";
+    EXPECT_FALSE(puzzle.Slide({0, 1}, {0, 4})) << "off the board";
     EXPECT_EQ(puzzle.cells(), StartLayout);
-    EXPECT_TRUE(puzzle.SlideIntoBlank(0, 0, 0, 1));
+    EXPECT_TRUE(view.log.empty()) << "a refused slide moves no picture";
+    EXPECT_TRUE(puzzle.Slide({0, 0}, {0, 1}));
     EXPECT_EQ(puzzle.At(0, 1), 12);
     EXPECT_EQ(puzzle.At(0, 0), 0);
 }

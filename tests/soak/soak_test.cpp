@@ -14,15 +14,15 @@
 #include <iostream>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "app/form1.h"
 #include "app/tile_image.h"
+#include "form_probe.h"
 #include "modal_closer.h"
 #include "solver/solver.h"
 #include "support/fake_music_device.h"
-#include "support/fake_view.h"
+#include "tools/support/recording_view.h"
 
 namespace koma::app {
 namespace {
@@ -42,47 +42,18 @@ std::optional<long long> FromEnvironment(const char* name) {
     return std::stoll(text, nullptr, 0);
 }
 
-std::string Describe(const Grid& grid) {
-    std::ostringstream out;
-    for (int y = 0; y < kRows; ++y) {
-        for (int x = 0; x < kColumns; ++x) {
-            out << ' ' << grid[static_cast<std::size_t>(x)][static_cast<std::size_t>(y)];
-        }
-    }
-    return out.str();
-}
-
-bool HoldsEachTileOnce(const Grid& grid) {
-    std::array<int, kCells> seen{};
-    for (const auto& column : grid) {
-        for (const int tile : column) {
-            if (tile < 0 || tile >= kCells || seen[static_cast<std::size_t>(tile)]++ != 0) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
 // One slide: two neighbouring cells swapped, one of them the blank.
 bool IsOneSlide(const Grid& before, const Grid& after) {
-    for (int x = 0; x < kColumns; ++x) {
-        for (int y = 0; y < kRows; ++y) {
-            if (before[static_cast<std::size_t>(x)][static_cast<std::size_t>(y)] != kBlank) {
-                continue;
-            }
-            for (const auto& [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
-                if (!IsOnBoard(x + dx, y + dy)) {
-                    continue;
-                }
-                Grid swapped = before;
-                std::swap(
-                    swapped[static_cast<std::size_t>(x)][static_cast<std::size_t>(y)],
-                    swapped[static_cast<std::size_t>(x + dx)][static_cast<std::size_t>(y + dy)]);
-                if (swapped == after) {
-                    return true;
-                }
-            }
+    const Cell blank = before.Find(kBlank);
+    for (const auto& [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
+        const Cell tile{blank.x + dx, blank.y + dy};
+        if (!IsOnBoard(tile)) {
+            continue;
+        }
+        Grid swapped = before;
+        std::swap(swapped[blank], swapped[tile]);
+        if (swapped == after) {
+            return true;
         }
     }
     return false;
@@ -134,7 +105,7 @@ class Soak {
             }
             if (!broken.empty()) {
                 return broken + " (after " + std::to_string(counts_.presses) + " presses, board" +
-                       Describe(form_.puzzle().cells()) + ")";
+                       " " + RowsText(probe_.puzzle().cells()) + ")";
             }
             // Let the window paint and the timers run now and then, as an idle moment would.
             if (++events_ % 4096 == 0) {
@@ -215,12 +186,12 @@ class Soak {
 
     std::string PressOnce(QPoint at, Qt::MouseButton button, Qt::KeyboardModifiers modifiers,
                           bool double_click) {
-        const Grid before = form_.puzzle().cells();
+        const Grid before = probe_.puzzle().cells();
         const std::size_t notices = closer_.seen.size();
         Click(at, button, modifiers, double_click);
         ++counts_.presses;
 
-        const Grid& after = form_.puzzle().cells();
+        const Grid& after = probe_.puzzle().cells();
         if (after != before) {
             if (locked_) {
                 return "a press moved a tile on a locked board";
@@ -250,11 +221,10 @@ class Soak {
         if (locked_) {
             return {};
         }
-        koma::testing::FakeView scratch_view;
+        support::RecordingView scratch_view;
         scratch_view.keep_log = false;
-        Puzzle scratch(scratch_view);
-        scratch.SetCells(form_.puzzle().cells());
-        Solver solver(scratch, Pause::kOff);
+        Puzzle scratch(scratch_view, probe_.puzzle().cells());
+        Solver solver(scratch, scratch_view, Pause::kOff);
         std::vector<QPoint> clicks;
         solver.SetStepObserver([&](Step) {
             // After a step the blank's old cell holds the tile; before it the blank went there.
@@ -278,24 +248,24 @@ class Soak {
     }
 
     std::string Restart() {
-        Click(form_.Button3()->geometry().center(), Qt::LeftButton, Qt::NoModifier, false);
+        Click(probe_.Button3()->geometry().center(), Qt::LeftButton, Qt::NoModifier, false);
         ++counts_.restarts;
         locked_ = false;
-        if (form_.puzzle().cells() != StartLayout) {
+        if (probe_.puzzle().cells() != StartLayout) {
             return "a restart did not bring the start arrangement back";
         }
         return {};
     }
 
     std::string Solve() {
-        if (form_.Button1()->isHidden()) {
+        if (probe_.Button1()->isHidden()) {
             return {};  // nothing to click: the button is not on the screen
         }
         const std::size_t notices = closer_.seen.size();
-        Click(form_.Button1()->geometry().center(), Qt::LeftButton, Qt::NoModifier, false);
+        Click(probe_.Button1()->geometry().center(), Qt::LeftButton, Qt::NoModifier, false);
         ++counts_.solves;
         locked_ = true;
-        if (form_.puzzle().cells() != GoalLayout) {
+        if (probe_.puzzle().cells() != GoalLayout) {
             return "a solve ended away from the goal";
         }
         if (closer_.seen.size() != notices) {
@@ -306,20 +276,20 @@ class Soak {
 
     // What holds after every event, whatever it was.
     std::string CheckWindow() const {
-        const Grid& board = form_.puzzle().cells();
-        if (!HoldsEachTileOnce(board)) {
+        const Grid& board = probe_.puzzle().cells();
+        if (!board.IsPermutation()) {
             return "the board no longer holds each tile once";
         }
         for (int x = 0; x < kColumns; ++x) {
             for (int y = 0; y < kRows; ++y) {
-                const int tile = board[static_cast<std::size_t>(x)][static_cast<std::size_t>(y)];
-                const QWidget* picture = form_.Image(tile == kBlank ? kCells : tile);
+                const int tile = board[x][y];
+                const QWidget* picture = probe_.Image(tile == kBlank ? kCells : tile);
                 if (picture->pos() != QPoint(CellLeft(x), CellTop(y))) {
                     return "the picture of tile " + std::to_string(tile) + " is not at its cell";
                 }
             }
         }
-        if (form_.Button1()->isHidden() != locked_) {
+        if (probe_.Button1()->isHidden() != locked_) {
             return locked_ ? "the solver button shows on a locked board"
                            : "the solver button is hidden on a live board";
         }
@@ -330,6 +300,7 @@ class Soak {
     sound::testing::FakeMusicBackend music_;
     testing::ModalCloser closer_;
     TForm1 form_;
+    testing::FormProbe probe_{form_};
     bool locked_ = false;
     long events_ = 0;
     Counts counts_;

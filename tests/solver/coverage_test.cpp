@@ -56,10 +56,10 @@ TEST_F(CoverageTest, EveryReachableArrangementIsSolved) {
                 for (const bool descending : {false, true}) {
                     ++cases;
                     Load(PhaseStartBoard(phase, blank, tile, descending));
-                    solver.RunPhase(phase);
+                    RunPhase(phase);
                     const std::vector<Step> phase_steps = steps;
-                    PhaseOutcome& out =
-                        outcome[Index(phase)][Index(CellIndex(blank))][Index(CellIndex(tile))];
+                    PhaseOutcome& out = outcome[ArrayIndex(phase)][ArrayIndex(CellIndex(blank))]
+                                               [ArrayIndex(CellIndex(tile))];
                     out = {true, static_cast<int>(phase_steps.size()), CellIndex(solver.blank())};
                     bool ok = PhasesHome(puzzle.cells(), phase);
                     if (descending) {
@@ -68,13 +68,14 @@ TEST_F(CoverageTest, EveryReachableArrangementIsSolved) {
                         first_filling = phase_steps;
                     }
                     for (int later = phase + 1; later <= Solver::kPhases; ++later) {
-                        solver.RunPhase(later);
+                        RunPhase(later);
                         ok = ok && PhasesHome(puzzle.cells(), later);
                     }
                     const Solver::Cell closing_blank = solver.blank();
                     const std::size_t before_closing = steps.size();
-                    solver.Closing();
-                    PhaseOutcome& closing = outcome[kClosing][Index(CellIndex(closing_blank))][0];
+                    Closing();
+                    PhaseOutcome& closing =
+                        outcome[kClosing][ArrayIndex(CellIndex(closing_blank))][0];
                     closing = {true, static_cast<int>(steps.size() - before_closing), 4};
                     ok = ok && puzzle.cells() == GoalLayout && view.notices.empty() &&
                          faults.empty() && solver.blank().x == 0 && solver.blank().y == 1 &&
@@ -83,7 +84,7 @@ TEST_F(CoverageTest, EveryReachableArrangementIsSolved) {
                         ADD_FAILURE() << "phase " << phase << ", blank " << blank.x << ","
                                       << blank.y << ", tile " << tile.x << "," << tile.y
                                       << (descending ? " (descending)" : "") << ": "
-                                      << RowsOf(puzzle.cells());
+                                      << RowsText(puzzle.cells());
                     }
                 }
             }
@@ -100,23 +101,24 @@ TEST_F(CoverageTest, EveryReachableArrangementIsSolved) {
     // rest[blank]: the range from the start of phase `next` on, over all places of its tile.
     std::array<Range, kCells> rest{};
     for (int blank = 0; blank < kCells; ++blank) {
-        const PhaseOutcome& closing = outcome[kClosing][Index(blank)][0];
+        const PhaseOutcome& closing = outcome[kClosing][ArrayIndex(blank)][0];
         if (closing.seen) {
-            rest[Index(blank)] = {closing.steps, closing.steps};
+            rest[ArrayIndex(blank)] = {closing.steps, closing.steps};
         }
     }
     for (int phase = Solver::kPhases; phase >= 1; --phase) {
         std::array<Range, kCells> here{};
         for (int blank = 0; blank < kCells; ++blank) {
             for (int tile = 0; tile < kCells; ++tile) {
-                const PhaseOutcome& out = outcome[Index(phase)][Index(blank)][Index(tile)];
+                const PhaseOutcome& out =
+                    outcome[ArrayIndex(phase)][ArrayIndex(blank)][ArrayIndex(tile)];
                 if (!out.seen) {
                     continue;
                 }
-                const Range& after = rest[Index(out.blank_after)];
+                const Range& after = rest[ArrayIndex(out.blank_after)];
                 ASSERT_LE(after.fewest, after.most)
                     << "phase " << phase << " leaves an unseen state";
-                Range& r = here[Index(blank)];
+                Range& r = here[ArrayIndex(blank)];
                 r.fewest = std::min(r.fewest, out.steps + after.fewest);
                 r.most = std::max(r.most, out.steps + after.most);
             }

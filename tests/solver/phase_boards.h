@@ -17,25 +17,18 @@ inline constexpr std::array<int, Solver::kPhases> kPhaseTiles{12, 2, 1, 10, 3,  
                                                               15, 5, 8, 14, 11, 4};
 
 inline int PhaseTile(int phase) {
-    return kPhaseTiles.at(Index(phase - 1));
+    return kPhaseTiles.at(ArrayIndex(phase - 1));
 }
 
 inline Solver::Cell HomeOf(int tile) {
-    for (int x = 0; x < kColumns; ++x) {
-        for (int y = 0; y < kRows; ++y) {
-            if (CellOf(SolveLayout, x, y) == tile) {
-                return {x, y};
-            }
-        }
-    }
-    return {-1, -1};
+    return SolveLayout.Find(tile);
 }
 
 // True when the tiles of phases 1..last stand on their homes.
 inline bool PhasesHome(const Grid& grid, int last) {
     for (int phase = 1; phase <= last; ++phase) {
         const Solver::Cell home = HomeOf(PhaseTile(phase));
-        if (CellOf(grid, home.x, home.y) != PhaseTile(phase)) {
+        if (grid[home] != PhaseTile(phase)) {
             return false;
         }
     }
@@ -50,7 +43,7 @@ inline std::vector<Solver::Cell> FreeCells(int phase) {
             bool claimed = false;
             for (int p = 1; p < phase; ++p) {
                 const Solver::Cell home = HomeOf(PhaseTile(p));
-                claimed = claimed || (home.x == x && home.y == y);
+                claimed = claimed || home == Solver::Cell{x, y};
             }
             if (!claimed) {
                 free.push_back({x, y});
@@ -77,21 +70,21 @@ inline Grid PhaseStartBoard(int phase, Solver::Cell blank, Solver::Cell tile, bo
     }
     for (int p = 1; p < phase; ++p) {
         const Solver::Cell home = HomeOf(PhaseTile(p));
-        CellOf(grid, home.x, home.y) = PhaseTile(p);
+        grid[home] = PhaseTile(p);
     }
-    CellOf(grid, blank.x, blank.y) = kBlank;
-    CellOf(grid, tile.x, tile.y) = PhaseTile(phase);
+    grid[blank] = kBlank;
+    grid[tile] = PhaseTile(phase);
     std::vector<Solver::Cell> rest;
     for (const Solver::Cell cell : FreeCells(phase)) {
-        if (!(cell.x == blank.x && cell.y == blank.y) && !(cell.x == tile.x && cell.y == tile.y)) {
+        if (cell != blank && cell != tile) {
             rest.push_back(cell);
         }
     }
     for (std::size_t i = 0; i < rest.size(); ++i) {
-        CellOf(grid, rest[i].x, rest[i].y) = others.at(i);
+        grid[rest[i]] = others.at(i);
     }
     if (!IsReachableFromStart(grid)) {
-        std::swap(CellOf(grid, rest[0].x, rest[0].y), CellOf(grid, rest[1].x, rest[1].y));
+        std::swap(grid[rest[0]], grid[rest[1]]);
     }
     return grid;
 }

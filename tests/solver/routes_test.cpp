@@ -30,7 +30,7 @@ class RouteTest : public SolverTest {
     // The start arrangement with the blank moved to (x, y).
     void PlaceBlank(int x, int y) {
         Grid grid = StartLayout;
-        std::swap(CellOf(grid, 0, 1), CellOf(grid, x, y));
+        std::swap(grid[0][1], grid[x][y]);
         Load(grid);
     }
 
@@ -119,7 +119,7 @@ TEST_F(RouteTest, EveryRouteFromEveryCellReachesItsGoal) {
                         EXPECT_EQ(solver.blank().x, goal_x);
                         EXPECT_EQ(solver.blank().y, goal_y);
                         EXPECT_EQ(puzzle.At(goal_x, goal_y), 0);
-                        EXPECT_EQ(puzzle.At(x, y), CellOf(before, x, y));
+                        EXPECT_EQ(puzzle.At(x, y), before[x][y]);
                         EXPECT_FALSE(entered_target);
                         EXPECT_FALSE(strayed);
                         EXPECT_TRUE(view.notices.empty());
@@ -215,7 +215,7 @@ TEST_F(RouteTest, RouteOutsideItsLimitsDoesNothing) {
         PlaceBlank(1, 1);
         Run(route, 1, 7);
         Run(route, 2, -1);
-        solver.SetBlank(2, 2);  // holds tile 10, not the blank
+        SolverProbe::SetBlank(solver, 2, 2);  // holds tile 10, not the blank
         Run(route, 2, 1);
         EXPECT_TRUE(view.log.empty());
         EXPECT_EQ(faults.size(), 3U);

@@ -31,12 +31,12 @@ class SolveTest : public SolverTest {
         PhasedRun run;
         for (int phase = 1; phase <= Solver::kPhases; ++phase) {
             const std::size_t before = steps.size();
-            solver.RunPhase(phase);
+            RunPhase(phase);
             run.counts.push_back(static_cast<int>(steps.size() - before));
             run.boards.push_back(puzzle.cells());
         }
         const std::size_t before = steps.size();
-        solver.Closing();
+        Closing();
         run.counts.push_back(static_cast<int>(steps.size() - before));
         run.boards.push_back(puzzle.cells());
         return run;
@@ -45,7 +45,7 @@ class SolveTest : public SolverTest {
     // Runs one phase from a board built for it.
     void RunPhaseFrom(int phase, Solver::Cell blank, Solver::Cell tile) {
         Load(PhaseStartBoard(phase, blank, tile, false));
-        solver.RunPhase(phase);
+        RunPhase(phase);
     }
 
     std::vector<Step> LastSteps(std::size_t n) const {
@@ -66,9 +66,9 @@ TEST_F(SolveTest, SolveLayoutIsTheGoalWithThePathShiftedOneCell) {
     const Solver::Cell path[] = {{0, 1}, {0, 2}, {0, 3}, {1, 3}, {2, 3}};
     Grid expected = GoalLayout;
     for (std::size_t i = 0; i + 1 < std::size(path); ++i) {
-        CellOf(expected, path[i].x, path[i].y) = CellOf(GoalLayout, path[i + 1].x, path[i + 1].y);
+        expected[path[i].x][path[i].y] = GoalLayout[path[i + 1].x][path[i + 1].y];
     }
-    CellOf(expected, 2, 3) = kBlank;
+    expected[2][3] = kBlank;
     EXPECT_EQ(SolveLayout, expected);
 }
 
@@ -77,20 +77,20 @@ TEST_F(SolveTest, ReachabilityFollowsParity) {
     EXPECT_TRUE(IsReachableFromStart(GoalLayout));
     EXPECT_TRUE(IsReachableFromStart(SolveLayout));
     Grid slid = StartLayout;
-    std::swap(CellOf(slid, 0, 1), CellOf(slid, 0, 2));  // a slide
+    std::swap(slid[0][1], slid[0][2]);  // a slide
     EXPECT_TRUE(IsReachableFromStart(slid));
     Grid swapped = StartLayout;
-    std::swap(CellOf(swapped, 1, 1), CellOf(swapped, 2, 1));  // two tiles exchanged
+    std::swap(swapped[1][1], swapped[2][1]);  // two tiles exchanged
     EXPECT_FALSE(IsReachableFromStart(swapped));
     Grid far_blank = StartLayout;
-    std::swap(CellOf(far_blank, 0, 1), CellOf(far_blank, 2, 1));  // one exchange, 2 cells away
+    std::swap(far_blank[0][1], far_blank[2][1]);  // one exchange, 2 cells away
     EXPECT_FALSE(IsReachableFromStart(far_blank));
     Grid odd_blank = StartLayout;
-    std::swap(CellOf(odd_blank, 0, 1), CellOf(odd_blank, 3, 3));  // one exchange, 5 cells away
+    std::swap(odd_blank[0][1], odd_blank[3][3]);  // one exchange, 5 cells away
     EXPECT_TRUE(IsReachableFromStart(odd_blank));
     Grid twice = StartLayout;
-    CellOf(twice, 3, 3) = 12;
-    EXPECT_FALSE(HoldsEveryTileOnce(twice));
+    twice[3][3] = 12;
+    EXPECT_FALSE(twice.IsPermutation());
     EXPECT_FALSE(IsReachableFromStart(twice));
 }
 
@@ -110,9 +110,9 @@ TEST_F(SolveTest, Button1ClickFromTheStartArrangement) {
 TEST_F(SolveTest, StartArrangementPhaseByPhase) {
     const PhasedRun run = RunByPhases(StartLayout);
     EXPECT_EQ(run.counts, (std::vector<int>{0, 3, 15, 13, 6, 9, 5, 17, 13, 19, 2, 13, 1, 6}));
-    EXPECT_EQ(RowsOf(run.boards[3]), "12 2 1 10 7 3 9 0 4 5 6 15 8 14 13 11");
-    EXPECT_EQ(RowsOf(run.boards[7]), "12 2 1 10 3 7 6 15 8 9 5 0 14 13 4 11");
-    EXPECT_EQ(RowsOf(run.boards[11]), "12 2 1 10 3 7 6 15 8 11 0 4 5 14 13 9");
+    EXPECT_EQ(RowsText(run.boards[3]), "12 2 1 10 7 3 9 0 4 5 6 15 8 14 13 11");
+    EXPECT_EQ(RowsText(run.boards[7]), "12 2 1 10 3 7 6 15 8 9 5 0 14 13 4 11");
+    EXPECT_EQ(RowsText(run.boards[11]), "12 2 1 10 3 7 6 15 8 11 0 4 5 14 13 9");
     ExpectSolved();
     // The closing passes through SolveLayout after its second step.
     EXPECT_EQ(LastSteps(4), (std::vector<Step>{kBlankLeft, kBlankLeft, kBlankUp, kBlankUp}));
@@ -121,11 +121,11 @@ TEST_F(SolveTest, StartArrangementPhaseByPhase) {
 TEST_F(SolveTest, ClosingReachesSolveLayoutAfterItsFirstSteps) {
     Load(StartLayout);
     for (int phase = 1; phase <= Solver::kPhases; ++phase) {
-        solver.RunPhase(phase);
+        RunPhase(phase);
     }
     std::vector<Grid> boards;
     solver.SetStepObserver([&](Step) { boards.push_back(puzzle.cells()); });
-    solver.Closing();
+    Closing();
     ASSERT_EQ(boards.size(), 6U);
     EXPECT_EQ(boards[1], SolveLayout);
     EXPECT_EQ(boards[5], GoalLayout);
@@ -145,7 +145,7 @@ TEST_F(SolveTest, SolveLayoutTakesOnlyTheLastFourClosingSteps) {
 }
 
 TEST_F(SolveTest, LongestSolve) {
-    Load(GridFromRows({0, 4, 3, 9, 7, 8, 15, 13, 6, 11, 5, 2, 10, 1, 14, 12}));
+    Load(Grid::FromRows({0, 4, 3, 9, 7, 8, 15, 13, 6, 11, 5, 2, 10, 1, 14, 12}));
     solver.Button1Click();
     EXPECT_EQ(steps.size(), 263U);
     ExpectSolved();
@@ -153,14 +153,14 @@ TEST_F(SolveTest, LongestSolve) {
 
 TEST_F(SolveTest, ClosingLengthDependsOnTheBlank) {
     Grid blank_bottom_right = SolveLayout;  // blank at (3,3): 13 slid left
-    std::swap(CellOf(blank_bottom_right, 2, 3), CellOf(blank_bottom_right, 3, 3));
+    std::swap(blank_bottom_right[2][3], blank_bottom_right[3][3]);
     Grid blank_right = blank_bottom_right;  // blank at (3,2): 9 slid down
-    std::swap(CellOf(blank_right, 3, 2), CellOf(blank_right, 3, 3));
+    std::swap(blank_right[3][2], blank_right[3][3]);
     const std::pair<const Grid*, std::size_t> cases[] = {
         {&SolveLayout, 4}, {&blank_bottom_right, 5}, {&blank_right, 6}};
     for (const auto& [grid, count] : cases) {
         Load(*grid);
-        solver.Closing();
+        Closing();
         EXPECT_EQ(steps.size(), count);
         ExpectSolved();
     }
@@ -239,12 +239,12 @@ TEST_F(SolveTest, TileOneClimbsColumnThreeAndTileSixGoesSidewaysFirst) {
         Load(PhaseStartBoard(c.phase, c.blank, c.tile, false));
         std::vector<std::pair<int, int>> path{{c.tile.x, c.tile.y}};
         solver.SetStepObserver([&](Step) {
-            const Solver::Cell at = puzzle.FindTile(PhaseTile(c.phase));
+            const Solver::Cell at = puzzle.Find(PhaseTile(c.phase));
             if (path.back() != std::pair{at.x, at.y}) {
                 path.emplace_back(at.x, at.y);
             }
         });
-        solver.RunPhase(c.phase);
+        RunPhase(c.phase);
         EXPECT_EQ(path, c.path);
     }
 }

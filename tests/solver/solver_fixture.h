@@ -1,42 +1,28 @@
-// A board, a recording view and a solver with the pause off, plus boards written row by row.
+// A board, a recording view and a solver with the pause off.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <string>
 #include <vector>
 
 #include "board/puzzle.h"
 #include "solver/solver.h"
-#include "support/fake_view.h"
+#include "tools/support/recording_view.h"
 
 namespace koma::testing {
 
-constexpr std::size_t Index(int i) {
-    return static_cast<std::size_t>(i);
-}
+using FakeView = support::RecordingView;
 
-inline int& CellOf(Grid& grid, int x, int y) {
-    return grid.at(Index(x)).at(Index(y));
-}
-inline int CellOf(const Grid& grid, int x, int y) {
-    return grid.at(Index(x)).at(Index(y));
-}
-
-// Rows top to bottom, each left to right, separated by spaces.
-inline std::string RowsOf(const Grid& grid) {
-    std::string text;
-    for (int y = 0; y < kRows; ++y) {
-        for (int x = 0; x < kColumns; ++x) {
-            if (!text.empty()) {
-                text += ' ';
-            }
-            text += std::to_string(CellOf(grid, x, y));
-        }
+// What only the tests do to a solver: run it piece by piece, or track a blank of their choice.
+struct SolverProbe {
+    static void RunPhase(Solver& solver, int phase) { solver.RunPhase(phase); }
+    static void Closing(Solver& solver) { solver.Closing(); }
+    static void SetBlank(Solver& solver, int x, int y) {
+        solver.BlankX = x;
+        solver.BlankY = y;
     }
-    return text;
-}
+};
 
 class SolverTest : public ::testing::Test {
   protected:
@@ -47,10 +33,13 @@ class SolverTest : public ::testing::Test {
 
     // Puts grid on the board and tracks its blank, with a clean record.
     void Load(const Grid& grid) {
-        puzzle.SetCells(grid);
+        puzzle = Puzzle(view, grid);
         solver.FindBlank();
         Forget();
     }
+
+    void RunPhase(int phase) { SolverProbe::RunPhase(solver, phase); }
+    void Closing() { SolverProbe::Closing(solver); }
 
     void Forget() {
         steps.clear();
@@ -63,7 +52,7 @@ class SolverTest : public ::testing::Test {
 
     FakeView view;
     Puzzle puzzle{view};
-    Solver solver{puzzle, Pause::kOff};
+    Solver solver{puzzle, view, Pause::kOff};
     std::vector<Step> steps;
     std::vector<std::string> faults;
 };

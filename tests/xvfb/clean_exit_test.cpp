@@ -10,15 +10,12 @@
 
 #include "board/puzzle.h"
 #include "solver/solver.h"
-#include "support/fake_view.h"
+#include "tools/support/recording_view.h"
 #include "x_session.h"
 
 namespace koma::xtest {
 namespace {
 
-// Without a window manager the client area sits exactly at the window's place.
-constexpr int kClientLeft = 318;
-constexpr int kClientTop = 191;
 const QPoint kSoundOn(208 + 10, 432 + 8);  // "BGMや効果音を出す"
 const QPoint kSolverButton(437, 380);      // "PCにやらせる"
 constexpr int kPromptlyMs = 10000;         // generous for the sanitizer and valgrind builds
@@ -59,10 +56,10 @@ bool WaitUntilGone(const XServer& x, const QString& window, int timeout_ms) {
 // The slides that take the start arrangement to the goal, as the clicks a player makes: each
 // click is on the cell the blank moves to.
 QStringList ClicksToSolveFromTheStart() {
-    koma::testing::FakeView view;
+    support::RecordingView view;
     view.keep_log = false;
     Puzzle puzzle(view);
-    Solver solver(puzzle, Pause::kOff);
+    Solver solver(puzzle, view, Pause::kOff);
     QStringList arguments;
     solver.SetStepObserver([&](Step) {
         const Puzzle::Cell cell = solver.blank();

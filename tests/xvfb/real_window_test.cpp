@@ -12,10 +12,6 @@
 namespace koma::xtest {
 namespace {
 
-// Without a window manager the client area sits exactly at the window's place.
-constexpr int kClientLeft = 318;
-constexpr int kClientTop = 191;
-
 QImage TilePicture(int tile) {
     return QImage(QStringLiteral(":/tiles/tile%1.png").arg(tile, 2, 10, QLatin1Char('0')))
         .convertToFormat(QImage::Format_RGB32);
@@ -42,8 +38,7 @@ bool CellShows(const QImage& screen, int x, int y, int tile) {
 bool BoardShows(const QImage& screen, const Grid& grid) {
     for (int x = 0; x < kColumns; ++x) {
         for (int y = 0; y < kRows; ++y) {
-            if (!CellShows(screen, x, y,
-                           grid[static_cast<std::size_t>(x)][static_cast<std::size_t>(y)])) {
+            if (!CellShows(screen, x, y, grid[x][y])) {
                 return false;
             }
         }

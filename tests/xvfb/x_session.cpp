@@ -6,8 +6,7 @@
 #include <QFile>
 #include <QThread>
 
-// Last: Xlib's macros (None, Status, Bool…) would clash with Qt's headers.
-#include <X11/Xlib.h>
+#include "tools/valgrind/wm_close.h"
 
 namespace koma::xtest {
 
@@ -85,21 +84,8 @@ QStringList XServer::Windows(const QString& name) const {
 
 bool XServer::RequestClose(const QString& window) const {
     bool number = false;
-    const Window id = window.toULong(&number);
-    Display* const connection = XOpenDisplay(display_.toLatin1().constData());
-    if (!number || connection == nullptr) {
-        return false;
-    }
-    XEvent close{};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = id;
-    close.xclient.message_type = XInternAtom(connection, "WM_PROTOCOLS", False);
-    close.xclient.format = 32;
-    close.xclient.data.l[0] = static_cast<long>(XInternAtom(connection, "WM_DELETE_WINDOW", False));
-    close.xclient.data.l[1] = CurrentTime;
-    const Status sent = XSendEvent(connection, id, False, NoEventMask, &close);
-    XCloseDisplay(connection);  // flushes the request
-    return sent != 0;
+    const unsigned long id = window.toULong(&number);
+    return number && x11::RequestWindowClose(display_.toLatin1().constData(), id);
 }
 
 QString XServer::WaitForWindow(const QString& name, int timeout_ms) const {

@@ -7,7 +7,13 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "app/form1.h"
+
 namespace koma::xtest {
+
+// Without a window manager the client area sits exactly at the window's place.
+inline constexpr int kClientLeft = app::TForm1::kLeft;
+inline constexpr int kClientTop = app::TForm1::kTop;
 
 class XServer {
   public:

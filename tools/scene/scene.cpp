@@ -77,15 +77,8 @@ QImage DrawScene(int scale) {
 }
 
 QPoint GoalCell(int tile) {
-    for (int x = 0; x < kColumns; ++x) {
-        for (int y = 0; y < kRows; ++y) {
-            if (GoalLayout.at(static_cast<std::size_t>(x)).at(static_cast<std::size_t>(y)) ==
-                tile) {
-                return {x, y};
-            }
-        }
-    }
-    return {-1, -1};
+    const Cell cell = GoalLayout.Find(tile);
+    return {cell.x, cell.y};
 }
 
 QImage CutTile(const QImage& scene, int tile, int scale) {

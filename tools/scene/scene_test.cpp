@@ -87,8 +87,7 @@ TEST(SceneTest, GoalArrangementOfTheTilesIsTheScene) {
         QPainter painter(&board);
         for (int x = 0; x < kColumns; ++x) {
             for (int y = 0; y < kRows; ++y) {
-                const int tile =
-                    GoalLayout.at(static_cast<std::size_t>(x)).at(static_cast<std::size_t>(y));
+                const int tile = GoalLayout[x][y];
                 painter.drawImage(QPoint(x, y) * kTileSize * scale, Tile(tile, scale));
             }
         }

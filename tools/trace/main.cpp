@@ -19,6 +19,7 @@
 #include "board/puzzle.h"
 #include "solver/arrangement.h"
 #include "solver/solver.h"
+#include "tools/support/recording_view.h"
 
 namespace {
 
@@ -35,26 +36,20 @@ class BadInput : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Prints notices (and, when asked, repaints); everything else a window does is not needed here.
-class ConsoleView : public koma::View {
+// A view that prints notices (and, when asked, repaints) as they come, and keeps no log.
+class ConsoleView : public koma::support::RecordingView {
   public:
-    explicit ConsoleView(bool print_repaints = false) : print_repaints_(print_repaints) {}
-
-    void MoveTilePicture(int, int, int) override {}
-    void RepaintNow() override {
-        if (print_repaints_) {
-            std::cout << "repaint\n";
-        }
+    explicit ConsoleView(bool print_repaints = false) {
+        keep_log = false;
+        on_entry = [print_repaints](std::string_view entry) {
+            constexpr std::string_view kNotice = "notice ";
+            if (entry.starts_with(kNotice)) {
+                std::cout << "notice: " << entry.substr(kNotice.size()) << '\n';
+            } else if (print_repaints && entry == "repaint") {
+                std::cout << "repaint\n";
+            }
+        };
     }
-    void ShowNotice(std::string_view text) override { std::cout << "notice: " << text << '\n'; }
-    bool IsSoundOn() const override { return false; }
-    void PlayEffect() override {}
-    void SetSolverButtonVisible(bool visible) override { solver_button_visible_ = visible; }
-    bool IsSolverButtonVisible() const override { return solver_button_visible_; }
-
-  private:
-    bool print_repaints_;
-    bool solver_button_visible_ = true;
 };
 
 int ParseInt(std::string_view text, std::string_view what) {
@@ -87,18 +82,6 @@ void ExpectArgs(std::span<const std::string_view> args, std::size_t count, std::
     }
 }
 
-std::string Rows(const Grid& grid) {
-    std::string text;
-    for (int y = 0; y < koma::kRows; ++y) {
-        for (int x = 0; x < koma::kColumns; ++x) {
-            text += ' ';
-            text += std::to_string(
-                grid.at(static_cast<std::size_t>(x)).at(static_cast<std::size_t>(y)));
-        }
-    }
-    return text;
-}
-
 void PrintSteps(Solver& solver, int& count) {
     solver.SetStepObserver([&count](koma::Step step) {
         ++count;
@@ -112,21 +95,20 @@ int Solve(std::span<const std::string_view> args) {
     for (std::size_t i = 0; i < rows.size(); ++i) {
         rows.at(i) = ParseInt(args[i], "value " + std::to_string(i + 1));
     }
-    const Grid grid = koma::GridFromRows(rows);
-    if (!koma::HoldsEveryTileOnce(grid)) {
+    const Grid grid = Grid::FromRows(rows);
+    if (!grid.IsPermutation()) {
         throw BadInput("the board must hold each of 0..15 exactly once");
     }
     if (!koma::IsReachableFromStart(grid)) {
         throw BadInput("this arrangement cannot be reached from the start arrangement by slides");
     }
     ConsoleView view;
-    Puzzle puzzle{view};
-    puzzle.SetCells(grid);
-    Solver solver{puzzle, Pause::kOff};
+    Puzzle puzzle{view, grid};
+    Solver solver{puzzle, view, Pause::kOff};
     int steps = 0;
     PrintSteps(solver, steps);
     solver.Button1Click();
-    std::cout << "board" << Rows(puzzle.cells()) << "\nsteps " << steps << '\n';
+    std::cout << "board " << koma::RowsText(puzzle.cells()) << "\nsteps " << steps << '\n';
     return 0;
 }
 
@@ -151,15 +133,11 @@ int Route(std::span<const std::string_view> args) {
 
     // The start arrangement with the blank exchanged into (BX, BY).
     Grid grid = koma::StartLayout;
-    const Puzzle::Cell start_blank{0, 1};
-    std::swap(grid.at(static_cast<std::size_t>(start_blank.x))
-                  .at(static_cast<std::size_t>(start_blank.y)),
-              grid.at(static_cast<std::size_t>(bx)).at(static_cast<std::size_t>(by)));
+    std::swap(grid[grid.Find(koma::kBlank)], grid[bx][by]);
     ConsoleView view;
-    Puzzle puzzle{view};
-    puzzle.SetCells(grid);
-    Solver solver{puzzle, Pause::kOff};
-    solver.SetBlank(bx, by);
+    Puzzle puzzle{view, grid};
+    Solver solver{puzzle, view, Pause::kOff};
+    solver.FindBlank();
     int steps = 0;
     PrintSteps(solver, steps);
     (solver.**routine)(x, y);
@@ -175,7 +153,7 @@ int RunPause(std::span<const std::string_view> args) {
     }
     ConsoleView view{true};
     Puzzle puzzle{view};
-    Solver solver{puzzle, Pause::kOn};
+    Solver solver{puzzle, view, Pause::kOn};
     solver.Taimingu(n);
     return 0;
 }
@@ -201,11 +179,7 @@ int Run(std::span<const std::string_view> words) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::span<char*> raw(argv, static_cast<std::size_t>(argc));
-    std::vector<std::string_view> words;
-    for (std::size_t i = 1; i < raw.size(); ++i) {
-        words.emplace_back(raw[i]);
-    }
+    const std::vector<std::string_view> words(argv + 1, argv + argc);
     try {
         return Run(words);
     } catch (const BadInput& error) {

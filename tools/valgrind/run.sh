@@ -59,9 +59,9 @@ read -r -t 10 display_number <&"$display_fd"
 exec {display_fd}<&-
 export DISPLAY=":$display_number"
 
-# Without a window manager the client area sits at the window's place.
-left=318
-top=191
+# Without a window manager the client area sits at the window's place; read once it shows.
+left=""
+top=""
 click() { xdotool mousemove $((left + $1)) $((top + $2)) click "${3:-1}"; }
 cell_click_args() {  # x y: the arguments of one click in the middle of cell (x, y)
     echo "mousemove $((left + 96 * $1 + 57)) $((top + 96 * $2 + 57)) click 1"
@@ -97,6 +97,9 @@ if [[ -z "$window" || "$window" == gone ]]; then
     tail -20 "$logs/window.log"
     exit 1
 fi
+eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^[XY]=')"
+left=$X
+top=$Y
 sleep 3  # let the first paint finish
 click 218 440                   # sound on
 click $((96 + 57)) $((96 + 57)) # tile 7 slides left into the blank

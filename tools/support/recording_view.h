@@ -1,7 +1,9 @@
-// A View that remembers what the game asked of the screen, for tests and tools without a window.
+// A View without a window: it remembers what the game asked of the screen. Tests check the
+// record, the benchmarks switch the record off, and koma-trace prints entries as they come.
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,9 +11,9 @@
 #include "board/layout.h"
 #include "board/view.h"
 
-namespace koma::testing {
+namespace koma::support {
 
-class FakeView : public View {
+class RecordingView : public View {
   public:
     struct Point {
         int left = -1;
@@ -20,9 +22,11 @@ class FakeView : public View {
     };
 
     void MoveTilePicture(int tile, int left, int top) override {
-        pictures.at(static_cast<std::size_t>(tile)) = {left, top};
+        pictures.at(ArrayIndex(tile)) = {left, top};
         ++picture_moves;
-        Log("move " + std::to_string(tile));
+        if (Recording()) {
+            Log("move " + std::to_string(tile));
+        }
     }
     void RepaintNow() override {
         ++repaints;
@@ -45,7 +49,7 @@ class FakeView : public View {
 
     // Where the picture of `tile` stands, as a cell; {-1, -1} when it is between cells.
     Point CellOf(int tile) const {
-        const Point p = pictures.at(static_cast<std::size_t>(tile));
+        const Point p = pictures.at(ArrayIndex(tile));
         if ((p.left - kBoardOrigin) % CellSize != 0 || (p.top - kBoardOrigin) % CellSize != 0) {
             return {};
         }
@@ -56,9 +60,7 @@ class FakeView : public View {
     bool PicturesMatch(const Grid& grid) const {
         for (int x = 0; x < kColumns; ++x) {
             for (int y = 0; y < kRows; ++y) {
-                const int tile =
-                    grid.at(static_cast<std::size_t>(x)).at(static_cast<std::size_t>(y));
-                if (CellOf(tile) != Point{x, y}) {
+                if (CellOf(grid[x][y]) != Point{x, y}) {
                     return false;
                 }
             }
@@ -70,7 +72,10 @@ class FakeView : public View {
 
     bool sound_on = false;
     bool solver_button_visible = true;
+    // Off for long runs: the counters and pictures are still kept, the log is not.
     bool keep_log = true;
+    // Told every entry as it is made, whether or not the log keeps it.
+    std::function<void(std::string_view entry)> on_entry;
     std::array<Point, kCells> pictures{};
     std::vector<std::string> notices;
     std::vector<std::string> log;
@@ -79,11 +84,15 @@ class FakeView : public View {
     int picture_moves = 0;
 
   private:
+    bool Recording() const { return keep_log || on_entry; }
     void Log(std::string entry) {
+        if (on_entry) {
+            on_entry(entry);
+        }
         if (keep_log) {
             log.push_back(std::move(entry));
         }
     }
 };
 
-}  // namespace koma::testing
+}  // namespace koma::support
