@@ -1,13 +1,11 @@
 // The command line shared by the asset generators: `NAME OUTPUT`, writing the bytes they make.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <fstream>
 #include <functional>
 #include <iostream>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -15,7 +13,7 @@ namespace koma::tools {
 
 inline int RunGenerator(int argc, char** argv, const std::string& name, const std::string& usage,
                         const std::function<std::vector<std::uint8_t>()>& generate) {
-    const std::span<char*> args(argv, static_cast<std::size_t>(argc));
+    const std::vector<std::string> args(argv, argv + argc);
     if (args.size() != 2) {
         std::cerr << "usage: " << name << ' ' << usage << '\n';
         return 2;

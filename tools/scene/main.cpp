@@ -5,14 +5,13 @@
 #include <QFileInfo>
 #include <QString>
 
-#include <cstddef>
 #include <iostream>
-#include <span>
+#include <vector>
 
 #include "scene.h"
 
 int main(int argc, char* argv[]) {
-    const std::span<char*> args(argv, static_cast<std::size_t>(argc));
+    const std::vector<const char*> args(argv, argv + argc);
     const QString folder =
         args.size() > 1 ? QString::fromLocal8Bit(args[1]) : QStringLiteral(KOMA_ASSETS_DIR);
     const QDir out(folder);

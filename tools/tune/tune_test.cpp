@@ -1,12 +1,10 @@
-// The two sound files: each generator writes a well-formed file of the right shape, and the
-// files committed in assets/ are exactly what the generators write today.
+// The background music: the generator writes a well-formed MIDI file of the right shape, and
+// the file committed in assets/ is exactly what it writes today.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -14,87 +12,14 @@
 #include <utility>
 #include <vector>
 
-#include "tools/fanfare/fanfare.h"
+#include "tools/common/asset_bytes.h"
 #include "tools/tune/tune.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot open " + path.string());
-    }
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// A cursor over big- or little-endian bytes that refuses to run past the end.
-class Reader {
-  public:
-    Reader(const Bytes& bytes, std::size_t begin, std::size_t end)
-        : bytes_(bytes), pos_(begin), end_(end) {}
-
-    bool AtEnd() const { return pos_ == end_; }
-    std::size_t Position() const { return pos_; }
-
-    std::uint8_t Byte() {
-        if (pos_ >= end_) {
-            throw std::runtime_error("read past the end of a chunk");
-        }
-        return bytes_[pos_++];
-    }
-    std::uint8_t PeekByte() const {
-        if (pos_ >= end_) {
-            throw std::runtime_error("read past the end of a chunk");
-        }
-        return bytes_[pos_];
-    }
-    std::uint32_t BigEndian(int count) {
-        std::uint32_t value = 0;
-        for (int i = 0; i < count; ++i) {
-            value = (value << 8) | Byte();
-        }
-        return value;
-    }
-    std::uint32_t LittleEndian(int count) {
-        std::uint32_t value = 0;
-        for (int i = 0; i < count; ++i) {
-            value |= static_cast<std::uint32_t>(Byte()) << (8 * i);
-        }
-        return value;
-    }
-    std::string Tag() {
-        std::string tag;
-        for (int i = 0; i < 4; ++i) {
-            tag.push_back(static_cast<char>(Byte()));
-        }
-        return tag;
-    }
-    // At most four bytes, as the SMF format allows.
-    std::uint32_t VariableLength() {
-        std::uint32_t value = 0;
-        for (int i = 0; i < 4; ++i) {
-            const std::uint8_t byte = Byte();
-            value = (value << 7) | (byte & 0x7FU);
-            if ((byte & 0x80U) == 0) {
-                return value;
-            }
-        }
-        throw std::runtime_error("variable-length quantity longer than four bytes");
-    }
-    void Skip(std::size_t count) {
-        if (count > end_ - pos_) {
-            throw std::runtime_error("data runs past the end of a chunk");
-        }
-        pos_ += count;
-    }
-
-  private:
-    const Bytes& bytes_;
-    std::size_t pos_;
-    std::size_t end_;
-};
+using koma::tools::Bytes;
+using koma::tools::Reader;
+using koma::tools::ReadFile;
 
 struct MidiEvent {
     std::uint32_t tick = 0;
@@ -310,84 +235,11 @@ TEST(MelodyNotation, ReadsPitchesLengthsAndChords) {
     EXPECT_THROW(koma::tune::ParseChord("Csus4"), std::invalid_argument);
 }
 
-struct WavInfo {
-    int channels = 0;
-    int sample_rate = 0;
-    int bits = 0;
-    std::vector<std::int16_t> samples;
-};
-
-// A PCM RIFF/WAVE file: the chunk sizes must agree with the file's length.
-WavInfo ParseWav(const Bytes& bytes) {
-    Reader file(bytes, 0, bytes.size());
-    if (file.Tag() != "RIFF" || file.LittleEndian(4) != bytes.size() - 8 || file.Tag() != "WAVE") {
-        throw std::runtime_error("not a RIFF/WAVE file of the stated size");
-    }
-    WavInfo wav;
-    bool have_format = false;
-    while (!file.AtEnd()) {
-        const std::string tag = file.Tag();
-        const std::uint32_t size = file.LittleEndian(4);
-        if (tag == "fmt ") {
-            if (size < 16 || file.LittleEndian(2) != 1) {
-                throw std::runtime_error("not PCM");
-            }
-            wav.channels = static_cast<int>(file.LittleEndian(2));
-            wav.sample_rate = static_cast<int>(file.LittleEndian(4));
-            const std::uint32_t byte_rate = file.LittleEndian(4);
-            const std::uint32_t block_align = file.LittleEndian(2);
-            wav.bits = static_cast<int>(file.LittleEndian(2));
-            if (block_align != static_cast<std::uint32_t>(wav.channels * wav.bits / 8) ||
-                byte_rate != block_align * static_cast<std::uint32_t>(wav.sample_rate)) {
-                throw std::runtime_error("inconsistent format block");
-            }
-            file.Skip(size - 16);
-            have_format = true;
-        } else if (tag == "data") {
-            if (!have_format || wav.bits != 16 || size % 2 != 0) {
-                throw std::runtime_error("data before format, or not 16-bit");
-            }
-            for (std::uint32_t i = 0; i < size / 2; ++i) {
-                wav.samples.push_back(static_cast<std::int16_t>(file.LittleEndian(2)));
-            }
-        } else {
-            file.Skip(size + size % 2);
-        }
-    }
-    return wav;
-}
-
-TEST(Fanfare, IsAShortUnclipped16BitWav) {
-    const WavInfo wav = ParseWav(koma::fanfare::MakeFanfareWav());
-    EXPECT_EQ(wav.sample_rate, 44100);
-    EXPECT_EQ(wav.bits, 16);
-    ASSERT_TRUE(wav.channels == 1 || wav.channels == 2);
-    const double seconds = static_cast<double>(wav.samples.size()) / wav.channels / wav.sample_rate;
-    EXPECT_GE(seconds, 1.0);
-    EXPECT_LE(seconds, 3.0);
-
-    int peak = 0;
-    for (const std::int16_t s : wav.samples) {
-        peak = std::max(peak, std::abs(static_cast<int>(s)));
-    }
-    EXPECT_LT(peak, 32767) << "clipped";
-    EXPECT_GT(peak, 32767 / 2) << "too quiet to celebrate";
-    // It starts from silence and fades out to it: no click either end.
-    EXPECT_LT(std::abs(static_cast<int>(wav.samples.front())), 100);
-    EXPECT_LT(std::abs(static_cast<int>(wav.samples.back())), 100);
-}
-
-TEST(CommittedSounds, AreWhatTheGeneratorsWrite) {
-    const std::filesystem::path assets{KOMA_ASSETS_DIR};
-    // Both generators must also give the same bytes every time.
+TEST(CommittedSounds, KomaMidiIsWhatTheGeneratorWrites) {
     EXPECT_EQ(koma::tune::ComposeKomaMidi(), koma::tune::ComposeKomaMidi());
-    EXPECT_EQ(koma::fanfare::MakeFanfareWav(), koma::fanfare::MakeFanfareWav());
-
-    EXPECT_TRUE(ReadFile(assets / "koma.mid") == koma::tune::ComposeKomaMidi())
+    EXPECT_TRUE(ReadFile(std::filesystem::path{KOMA_ASSETS_DIR} / "koma.mid") ==
+                koma::tune::ComposeKomaMidi())
         << "assets/koma.mid is out of date: build the target koma_regenerate_tune";
-    EXPECT_TRUE(ReadFile(assets / std::filesystem::path(u8"一等賞.wav")) ==
-                koma::fanfare::MakeFanfareWav())
-        << "assets/一等賞.wav is out of date: build the target koma_regenerate_fanfare";
 }
 
 }  // namespace
