@@ -16,26 +16,47 @@ bool Solver::RouteStarts(bool has_goal, std::string_view message, Cell target, C
     return blank() != goal;  // already there: no step, no pause, no repaint
 }
 
+// Hy0 and My0 with a target in the bottom row, and Su0 with one in the right-hand column, go
+// the same way, mirrored or turned: to the line next to the edge (row or column 2), out of
+// the edge once if the blank stands there on the far side of the target, along that line past
+// the target and back into the edge, then along the edge to the goal. `along` is the target's
+// place along the edge, `side` the side of it the goal lies on (-1 left or above, +1 right).
+void Solver::AlongTheFarEdge(Edge edge, int along, int side) {
+    using StepFn = void (Solver::*)();
+    const bool row = edge == Edge::kBottomRow;
+    const StepFn to_edge = row ? &Solver::BlankDown : &Solver::BlankRight;
+    const StepFn from_edge = row ? &Solver::BlankUp : &Solver::BlankLeft;
+    const StepFn forward = row ? &Solver::BlankRight : &Solver::BlankDown;
+    const StepFn backward = row ? &Solver::BlankLeft : &Solver::BlankUp;
+    const StepFn to_side = side < 0 ? backward : forward;
+    const StepFn from_side = side < 0 ? forward : backward;
+    const auto across = [this, row] { return row ? BlankY : BlankX; };
+    // Positive when the blank is on the goal's side of `at` along the edge.
+    const auto past = [this, row, side](int at) { return ((row ? BlankX : BlankY) - at) * side; };
+
+    while (across() < 2) {
+        (this->*to_edge)();
+    }
+    if (across() == 3 && past(along) < 0) {
+        (this->*from_edge)();
+    }
+    if (across() == 2) {
+        while (past(along) <= 0) {
+            (this->*to_side)();
+        }
+        (this->*to_edge)();
+    }
+    while (past(along + side) > 0) {
+        (this->*from_side)();
+    }
+}
+
 void Solver::Hy0(int x, int y) {
     if (!RouteStarts(x != 0, "Hy0エラー", {x, y}, {x - 1, y})) {
         return;
     }
-    if (y == 3) {  // through row 2, ending along the bottom row
-        while (BlankY < 2) {
-            BlankDown();
-        }
-        if (BlankY == 3 && BlankX > x) {
-            BlankUp();
-        }
-        if (BlankY == 2) {
-            while (BlankX >= x) {
-                BlankLeft();
-            }
-            BlankDown();
-        }
-        while (BlankX + 1 < x) {
-            BlankRight();
-        }
+    if (y == 3) {
+        AlongTheFarEdge(Edge::kBottomRow, x, -1);
         return;
     }
     if (x == 3) {  // through column 2, ending up or down it
@@ -92,22 +113,8 @@ void Solver::My0(int x, int y) {
     if (!RouteStarts(x != 3, "My0エラー", {x, y}, {x + 1, y})) {
         return;
     }
-    if (y == 3) {  // the mirror of Hy0's bottom row
-        while (BlankY < 2) {
-            BlankDown();
-        }
-        if (BlankY == 3 && BlankX < x) {
-            BlankUp();
-        }
-        if (BlankY == 2) {
-            while (BlankX <= x) {
-                BlankRight();
-            }
-            BlankDown();
-        }
-        while (BlankX - 1 > x) {
-            BlankLeft();
-        }
+    if (y == 3) {
+        AlongTheFarEdge(Edge::kBottomRow, x, 1);
         return;
     }
     if (BlankX == x && BlankY < y) {
@@ -144,22 +151,8 @@ void Solver::Su0(int x, int y) {
     if (!RouteStarts(y != 0, "Su0エラー", {x, y}, {x, y - 1})) {
         return;
     }
-    if (x == 3) {  // through column 2, ending along the right-hand column
-        while (BlankX < 2) {
-            BlankRight();
-        }
-        if (BlankX == 3 && BlankY > y) {
-            BlankLeft();
-        }
-        if (BlankX == 2) {
-            while (BlankY >= y) {
-                BlankUp();
-            }
-            BlankRight();
-        }
-        while (BlankY + 1 < y) {
-            BlankDown();
-        }
+    if (x == 3) {
+        AlongTheFarEdge(Edge::kRightColumn, y, -1);
         return;
     }
     if (y == 3) {  // along row 2

@@ -81,6 +81,8 @@ class Solver {
     // is not the blank (its loops could never end then); false when the blank is at `goal`.
     bool RouteStarts(bool has_goal, std::string_view message, Cell target, Cell goal);
     void Fault(std::string_view what) const;
+    enum class Edge { kBottomRow, kRightColumn };
+    void AlongTheFarEdge(Edge edge, int along, int side);
 
     // A phase's tile at its tracked position, moved one cell by a route and one step.
     void MoveTile(void (Solver::*route)(int, int), void (Solver::*step)(), Cell by, Cell& tile);

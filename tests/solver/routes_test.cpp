@@ -124,9 +124,10 @@ TEST_F(RouteTest, EveryRouteFromEveryCellReachesItsGoal) {
                         EXPECT_FALSE(strayed);
                         EXPECT_TRUE(view.notices.empty());
                         EXPECT_TRUE(faults.empty());
-                        EXPECT_LE(steps.size(), static_cast<std::size_t>(route.longest));
+                        const int taken = static_cast<int>(steps.size());
+                        EXPECT_LE(taken, route.longest);
                         EXPECT_TRUE(view.PicturesMatch(puzzle.cells()));
-                        longest = std::max(longest, static_cast<int>(steps.size()));
+                        longest = std::max(longest, taken);
                     }
                 }
             }

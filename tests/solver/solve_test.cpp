@@ -166,14 +166,23 @@ TEST_F(SolveTest, ClosingLengthDependsOnTheBlank) {
     }
 }
 
-TEST_F(SolveTest, RowEndTileBesideItsHomeStepsStraightIn) {
-    RunPhaseFrom(4, {3, 0}, {3, 1});
-    EXPECT_EQ(steps, std::vector<Step>{kBlankDown});
-    EXPECT_TRUE(PhasesHome(puzzle.cells(), 4));
-
-    RunPhaseFrom(8, {3, 1}, {3, 2});
-    EXPECT_EQ(steps, std::vector<Step>{kBlankDown});
-    EXPECT_TRUE(PhasesHome(puzzle.cells(), 8));
+// A row-end tile just below its home with the blank there steps up; a column-end tile just
+// right of its home with the blank there slides left. Nothing else happens in the phase.
+TEST_F(SolveTest, EndTileBesideItsHomeWithTheBlankThereStepsStraightIn) {
+    struct Case {
+        int phase;
+        Solver::Cell blank;
+        Solver::Cell tile;
+        Step step;
+    };
+    for (const Case& c :
+         {Case{4, {3, 0}, {3, 1}, kBlankDown}, Case{8, {3, 1}, {3, 2}, kBlankDown},
+          Case{10, {0, 2}, {1, 2}, kBlankRight}, Case{12, {1, 2}, {2, 2}, kBlankRight}}) {
+        SCOPED_TRACE(c.phase);
+        RunPhaseFrom(c.phase, c.blank, c.tile);
+        EXPECT_EQ(steps, std::vector<Step>{c.step});
+        EXPECT_TRUE(PhasesHome(puzzle.cells(), c.phase));
+    }
 }
 
 TEST_F(SolveTest, RowEndTileInTheBottomRowClimbsOnceThenTurnsIn) {
@@ -195,16 +204,6 @@ TEST_F(SolveTest, Phase8WalksTheBlankFromAboveTheTile) {
     expected.insert(expected.end(), kRowEndSteps.begin(), kRowEndSteps.end());
     EXPECT_EQ(steps, expected);
     EXPECT_TRUE(PhasesHome(puzzle.cells(), 8));
-}
-
-TEST_F(SolveTest, ColumnEndTileBesideItsHomeSlidesIn) {
-    RunPhaseFrom(10, {0, 2}, {1, 2});
-    EXPECT_EQ(steps, std::vector<Step>{kBlankRight});
-    EXPECT_TRUE(PhasesHome(puzzle.cells(), 10));
-
-    RunPhaseFrom(12, {1, 2}, {2, 2});
-    EXPECT_EQ(steps, std::vector<Step>{kBlankRight});
-    EXPECT_TRUE(PhasesHome(puzzle.cells(), 12));
 }
 
 TEST_F(SolveTest, ColumnEndWithAnotherTileBesideTheBlankGoesOn) {
