@@ -75,8 +75,8 @@ cleanup() {
     [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null
     sleep 0.5
     local target
-    for target in tmp/.X11-unix/X* var/cache/apt/archives sys proc dev; do
-        mountpoint -q "$root/$target" 2>/dev/null && umount -R -l "$root/$target"
+    for target in "$root"/tmp/.X11-unix/X* "$root"/{var/cache/apt/archives,sys,proc,dev}; do
+        mountpoint -q "$target" 2>/dev/null && umount -R -l "$target"
     done
     # Never remove while anything is still mounted under the copy: that would reach the host.
     if findmnt -rn -o TARGET | grep -q "^$work"; then
