@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds KOMA and starts it.
+# Installs what is missing, builds the game (without its tests) and starts it.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release -j"$(nproc)"
+cmake --preset play >/dev/null
+cmake --build --preset play -j"$(nproc)"
 # The game looks for its music and fanfare in the folder it is started in.
-cd build/release && exec ./koma
+cd build/play && exec ./koma

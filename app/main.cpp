@@ -4,6 +4,7 @@
 
 #include "app/form1.h"
 #include "app/lost_window_watch.h"
+#include "app/platform_choice.h"
 #include "sound/audio_output.h"
 #include "sound/sound_effect.h"
 #include "sound/synth_music_device.h"
@@ -13,8 +14,12 @@ int main(int argc, char* argv[]) {
     // -reverse or -style cannot change it.
     int qt_argc = argc > 0 ? 1 : 0;
     char* qt_argv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    // Before Qt starts: without a display Qt would abort with a core dump.
+    const koma::app::PlatformChoice platform = koma::app::ChoosePlatform();
+    koma::app::ApplyPlatformChoice(platform);
     QApplication application(qt_argc, qt_argv);
     QApplication::setApplicationName(QStringLiteral("KOMA"));
+    koma::app::SetDesktopIdentity();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/koma.png")));
 
     // The output serves the music and the fanfare; the fanfare works even when the music file

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages KOMA needs that are not there yet.
 #   tools/install-deps.sh          what building and playing need
-#   tools/install-deps.sh --tests  also what the tests need
+#   tools/install-deps.sh --tests  also every program the tests and their scripts run
+#     (CPack's Debian generator calls `file`, the package check calls lintian)
 set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    qt6-base-dev qt6-qpa-plugins libxcb1-dev
+    qt6-base-dev qt6-qpa-plugins qt6-wayland libxcb1-dev
     libsdl2-mixer-dev libfluidsynth-dev timgm6mb-soundfont
     fonts-ipafont-gothic
 )
@@ -14,7 +15,7 @@ if [[ "${1:-}" == "--tests" ]]; then
     packages+=(
         libgtest-dev libgmock-dev libbenchmark-dev
         xvfb xdotool x11-utils imagemagick
-        desktop-file-utils appstream dpkg-dev fakeroot
+        desktop-file-utils appstream dpkg-dev fakeroot file lintian
     )
 fi
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package, checks that apt can resolve it, validates its menu entry and
-# metadata, then unpacks it into a throw-away folder (it is never installed here) and starts the
-# program the way the menu entry would, under Xvfb: one window titled "KOMA" must appear, and no
-# error box in front of it.
+# Builds the Debian package, checks that apt can resolve it and that lintian finds nothing to
+# warn about, validates its menu entry and metadata, reads the hardening out of the game
+# binary, then unpacks it into a throw-away folder (it is never installed here) and types
+# `koma` in another folder, under Xvfb: one window titled "KOMA" must appear, with the window
+# class the menu entry names, and no error box in front of it (the music was found).
 #   package_check.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -23,12 +24,16 @@ echo "package: $(basename "$deb"), $(du -k "$deb" | cut -f1) KiB"
 dpkg-deb -f "$deb" Depends Installed-Size
 
 apt-get install --simulate "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt cannot resolve the package"; }
+# The maintainer address is the builder's to set (KOMA_MAINTAINER); the rest must be clean.
+lintian --pedantic --fail-on error,warning \
+    --suppress-tags bogus-mail-host,mail-address-loops-or-bounces "$deb" ||
+    fail "lintian found problems"
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 entry=$(ls "$root"/usr/share/applications/*.desktop)
 desktop-file-validate "$entry" || fail "menu entry does not validate"
-appstreamcli validate --no-net --explain "$root"/usr/share/metainfo/*.metainfo.xml ||
+appstreamcli validate --pedantic --no-net --explain "$root"/usr/share/metainfo/*.metainfo.xml ||
     fail "metadata does not validate"
 for size in 16 32 48 64 128 256; do
     [[ -f "$root/usr/share/icons/hicolor/${size}x${size}/apps/koma.png" ]] || fail "no ${size}px icon"
@@ -37,16 +42,28 @@ done
 # What the menu would run, and where.
 exec_line=$(sed -n 's/^Exec=//p' "$entry")
 path_line=$(sed -n 's/^Path=//p' "$entry")
-[[ "$exec_line" == koma ]] || fail "unexpected Exec=$exec_line"
+wm_class=$(sed -n 's/^StartupWMClass=//p' "$entry")
+[[ "$exec_line" == koma && -x "$root/usr/games/koma" ]] || fail "unexpected Exec=$exec_line"
 [[ -f "$root$path_line/koma.mid" && -f "$root$path_line/一等賞.wav" ]] ||
     fail "the sound files are not in the entry's Path ($path_line)"
+
+# Debian's hardening: read-only relocations bound at start, a position-independent
+# executable, the stack protector and fortified libc calls.
+game=$root/usr/libexec/koma/koma
+elf=$(readelf -lW -dW --dyn-syms "$game")
+grep -q GNU_RELRO <<<"$elf" || fail "no RELRO"
+grep -q 'FLAGS_1.*NOW.*PIE' <<<"$elf" || fail "not bound at start (-z now) or not PIE"
+grep -q __stack_chk_fail <<<"$elf" || fail "no stack protector"
+grep -q '__[a-z]*_chk@' <<<"$elf" || fail "no fortified calls"
 
 Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 50); do [[ -s "$work/display" ]] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")"
 
-(cd "$root$path_line" && SDL_AUDIODRIVER=dummy exec "$root/usr/bin/$exec_line") &
+# Typed in another folder, one without the sound files.
+mkdir "$work/elsewhere"
+(cd "$work/elsewhere" && SDL_AUDIODRIVER=dummy exec "$root/usr/games/$exec_line") &
 game_pid=$!
 windows=
 for _ in $(seq 100); do
@@ -61,4 +78,7 @@ windows=$(xdotool search --onlyvisible --name '^KOMA$')
 geometry=$(xdotool getwindowgeometry "$windows" | sed -n 's/ *Geometry: //p')
 [[ "$geometry" == 476x466 ]] || fail "the window is $geometry, not the game's 476x466"
 kill -0 "$game_pid" || fail "the game ended"
-echo "window $windows, $geometry: ok"
+class=$(xprop -id "$windows" WM_CLASS | sed -n 's/.*= "\(.*\)", "\(.*\)"/\2/p')
+[[ -n "$wm_class" && "$class" == "$wm_class" ]] ||
+    fail "window class \"$class\", the menu entry says \"$wm_class\""
+echo "window $windows, $geometry, class $class: ok"

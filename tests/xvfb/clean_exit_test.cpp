@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
 #include <cstdint>
@@ -202,6 +203,38 @@ TEST_F(CleanExit, SigtermAfterTheMusicHasPlayedEndsTheProgram) {
     ASSERT_TRUE(game.process().waitForFinished(kPromptlyMs)) << "SIGTERM did not end the game";
     EXPECT_EQ(game.process().exitStatus(), QProcess::CrashExit);
     EXPECT_EQ(game.process().exitCode(), SIGTERM);
+}
+
+// A desktop session that says "wayland" but has an X server (XWayland) still gets the X11
+// window, which keeps its fixed place.
+TEST_F(CleanExit, AnXServerIsPreferredToWayland) {
+    Game game(x, {}, true,
+              {QStringLiteral("XDG_SESSION_TYPE=wayland"),
+               QStringLiteral("WAYLAND_DISPLAY=koma-test-no-compositor")});
+    const QString window = x.WaitForWindow(kTitle, 15000);
+    ASSERT_FALSE(window.isEmpty()) << game.process().readAllStandardError().toStdString();
+    ASSERT_TRUE(x.RequestClose(window));
+    ExpectCleanExit(game.process());
+}
+
+// With no display at all the program says why in one line and ends with status 1, not with
+// Qt's abort and a core dump.
+TEST(StartUp, WithoutAnyDisplayEndsWithOneLineAndStatusOne) {
+    const QTemporaryDir runtime;  // no Wayland socket in it
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":9876"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    QProcess game;
+    game.setProcessEnvironment(env);
+    game.start(QStringLiteral(KOMA_BINARY), {});
+    ASSERT_TRUE(game.waitForFinished(kPromptlyMs));
+    EXPECT_EQ(game.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(game.exitCode(), 1);
+    const QByteArray said = game.readAllStandardError();
+    EXPECT_EQ(said.count('\n'), 1) << said.toStdString();
+    EXPECT_TRUE(said.contains(":9876")) << said.toStdString();
 }
 
 }  // namespace

@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Proves the README's two commands on a machine that has never seen KOMA: a minimal Debian root
+# (debootstrap --variant=minbase) gets a copy of this checkout's tracked files, then, as root
+# inside it:
+#   1. ./check.sh must pass;
+#   2. ./play.sh, under a private Xvfb, must bring up exactly one window titled "KOMA", the
+#      game's own (no error box, so the sound files were found), within the time limit.
+#
+#   tools/fresh-machine.sh bookworm|trixie      (as root, on a Debian host)
+#
+# The pristine root is made once per suite and kept in KOMA_FRESH_CACHE (default
+# /var/cache/koma-fresh-machine), with the downloaded .debs; every run works on a throw-away
+# copy, which is unmounted and removed on every way out. bookworm uses the host's apt sources,
+# trixie the Debian archive that debootstrap writes. The root has no sound card: until the
+# game opens its audio device only when sound is switched on, the play run sets
+# SDL_AUDIODRIVER=dummy.
+#
+# The last line sums up: suite, each command's exit status and time.
+set -euo pipefail
+
+suite=${1:-}
+if [[ "$suite" != bookworm && "$suite" != trixie ]]; then
+    echo "usage: $0 bookworm|trixie" >&2
+    exit 2
+fi
+if [[ "$(id -u)" != 0 ]]; then
+    echo "$0: needs root (debootstrap, chroot and mounts)" >&2
+    exit 2
+fi
+checkout=$(cd "$(dirname "$0")/.." && pwd)
+cache=${KOMA_FRESH_CACHE:-/var/cache/koma-fresh-machine}
+mirror=http://deb.debian.org/debian
+test_limit=${KOMA_FRESH_TEST_LIMIT:-2400}  # seconds for ./check.sh: installs, builds, tests
+play_limit=${KOMA_FRESH_PLAY_LIMIT:-900}   # seconds for ./play.sh to show the window
+
+log() { echo "fresh-machine $suite: $*"; }
+
+# Host tools: debootstrap for the root, Xvfb and xdotool for the window check.
+host_missing=()
+command -v debootstrap >/dev/null || [[ -x /usr/sbin/debootstrap ]] || host_missing+=(debootstrap)
+command -v Xvfb >/dev/null || host_missing+=(xvfb)
+command -v xdotool >/dev/null || host_missing+=(xdotool)
+if ((${#host_missing[@]})); then
+    log "installing on the host: ${host_missing[*]}"
+    apt-get update >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${host_missing[@]}" >/dev/null
+fi
+export PATH=$PATH:/usr/sbin:/sbin
+
+base=$cache/$suite/root
+archives=$cache/$suite/archives
+mkdir -p "$cache/$suite" "$archives/partial"
+if [[ ! -x "$base/bin/bash" ]]; then
+    log "making the minimal root in $base"
+    rm -rf "$base.partial"
+    debootstrap --variant=minbase "$suite" "$base.partial" "$mirror" >"$cache/$suite/debootstrap.log" 2>&1 ||
+        { tail -n 20 "$cache/$suite/debootstrap.log"; exit 1; }
+    mv "$base.partial" "$base"
+fi
+
+work=$(mktemp -d "$cache/run.XXXXXX")
+root=$work/root
+xvfb_pid=
+play_pid=
+cleanup() {
+    local status=$?
+    set +e
+    [[ -n "$play_pid" ]] && kill -- "-$play_pid" 2>/dev/null
+    # Whatever still runs inside the copy (a test's Xvfb, a daemon apt started) keeps it busy.
+    local proc
+    for proc in /proc/[0-9]*; do
+        [[ "$(readlink "$proc/root" 2>/dev/null)" == "$root" ]] && kill -9 "${proc#/proc/}" 2>/dev/null
+    done
+    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null
+    sleep 0.5
+    local target
+    for target in "$root"/tmp/.X11-unix/X* "$root"/{var/cache/apt/archives,sys,proc,dev}; do
+        mountpoint -q "$target" 2>/dev/null && umount -R -l "$target"
+    done
+    # Never remove while anything is still mounted under the copy: that would reach the host.
+    if findmnt -rn -o TARGET | grep -q "^$work"; then
+        echo "fresh-machine $suite: mounts remain under $work; not removing it" >&2
+    else
+        rm -rf --one-file-system "$work"
+    fi
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+log "copying the root and the checkout"
+cp -a "$base" "$root"
+mkdir -p "$root/root/koma"
+git -C "$checkout" ls-files -z | tar -C "$checkout" --null -T - -cf - | tar -C "$root/root/koma" -xf -
+
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+if [[ "$suite" == bookworm ]]; then
+    # The host's own sources and proxy settings for bookworm.
+    rm -f "$root/etc/apt/sources.list"
+    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+        if [[ -f "$file" ]] && grep -q bookworm "$file"; then
+            cp "$file" "$root$file"
+        fi
+    done
+fi
+for file in /etc/apt/apt.conf /etc/apt/apt.conf.d/*; do
+    if [[ -f "$file" ]] && grep -q -i 'proxy' "$file"; then
+        cp "$file" "$root$file"
+    fi
+done
+# No daemon starts inside the root.
+printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
+chmod 755 "$root/usr/sbin/policy-rc.d"
+
+mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev"
+mount -t proc proc "$root/proc"
+mount -t sysfs -o ro sysfs "$root/sys"
+mount --bind "$archives" "$root/var/cache/apt/archives"
+
+# A clean environment, as a new root login has.
+root_env=(HOME=/root LANG=C.UTF-8 TERM=dumb USER=root LOGNAME=root
+          PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+          ${http_proxy:+http_proxy=$http_proxy} ${https_proxy:+https_proxy=$https_proxy})
+
+# 1. The test command ------------------------------------------------------------------------
+log "./check.sh (log: $work/check.log while it runs)"
+start=$SECONDS
+test_status=0
+chroot "$root" /usr/bin/env -i "${root_env[@]}" timeout "$test_limit" \
+    bash -c 'cd /root/koma && ./check.sh' >"$work/check.log" 2>&1 || test_status=$?
+test_time=$((SECONDS - start))
+grep -E 'tests passed|tests failed' "$work/check.log" | tail -n 1 || true
+if ((test_status != 0)); then
+    tail -n 40 "$work/check.log"
+fi
+
+# 2. The play command, in a private X server on the host whose socket the root sees -----------
+log "./play.sh under Xvfb"
+Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 50); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+display=$(head -n 1 "$work/display")
+mkdir -p "$root/tmp/.X11-unix"
+touch "$root/tmp/.X11-unix/X$display"
+mount --bind "/tmp/.X11-unix/X$display" "$root/tmp/.X11-unix/X$display"
+
+start=$SECONDS
+play_status=0
+setsid chroot "$root" /usr/bin/env -i "${root_env[@]}" DISPLAY=":$display" SDL_AUDIODRIVER=dummy \
+    bash -c 'cd /root/koma && exec ./play.sh' >"$work/play.log" 2>&1 &
+play_pid=$!
+windows=
+while ((SECONDS - start < play_limit)); do
+    windows=$(DISPLAY=":$display" xdotool search --onlyvisible --name '^KOMA$' 2>/dev/null || true)
+    [[ -n "$windows" ]] && break
+    kill -0 "$play_pid" 2>/dev/null || break
+    sleep 0.5
+done
+play_time=$((SECONDS - start))
+if [[ -z "$windows" ]]; then
+    wait "$play_pid" 2>/dev/null || play_status=$?
+    ((play_status != 0)) || play_status=1
+    log "no window titled KOMA appeared"
+    tail -n 30 "$work/play.log"
+else
+    sleep 2  # an error box would stand beside the game's window by now
+    windows=$(DISPLAY=":$display" xdotool search --onlyvisible --name '^KOMA$' 2>/dev/null || true)
+    geometry=$(DISPLAY=":$display" xdotool getwindowgeometry "$(head -n 1 <<<"$windows")" |
+        sed -n 's/ *Geometry: //p')
+    if [[ $(wc -l <<<"$windows") != 1 || "$geometry" != 476x466 ]]; then
+        play_status=1
+        log "expected the game's window alone, found $(wc -l <<<"$windows") ($geometry)"
+        tail -n 30 "$work/play.log"
+    elif ! kill -0 "$play_pid" 2>/dev/null; then
+        play_status=1
+        log "the game ended by itself"
+    else
+        log "one window titled KOMA, $geometry"
+    fi
+fi
+
+echo "fresh-machine $suite: ./check.sh exit $test_status in ${test_time} s;" \
+    "./play.sh exit $play_status (window KOMA) in ${play_time} s"
+((test_status == 0 && play_status == 0))
