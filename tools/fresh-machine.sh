@@ -127,8 +127,10 @@ root_env=(HOME=/root LANG=C.UTF-8 TERM=dumb USER=root LOGNAME=root
 log "./check.sh (log: $work/check.log while it runs)"
 start=$SECONDS
 test_status=0
+# In the background, so that an interrupt runs the clean-up at once rather than after the run.
 chroot "$root" /usr/bin/env -i "${root_env[@]}" timeout "$test_limit" \
-    bash -c 'cd /root/koma && ./check.sh' >"$work/check.log" 2>&1 || test_status=$?
+    bash -c 'cd /root/koma && ./check.sh' >"$work/check.log" 2>&1 &
+wait $! || test_status=$?
 test_time=$((SECONDS - start))
 grep -E 'tests passed|tests failed' "$work/check.log" | tail -n 1 || true
 if ((test_status != 0)); then
