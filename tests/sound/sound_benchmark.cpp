@@ -8,8 +8,6 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,6 +17,7 @@
 #include "sound/media_player.h"
 #include "sound/synth_music_device.h"
 #include "sound_files.h"
+#include "support/disk_audio.h"
 
 namespace koma::sound {
 namespace {
@@ -105,9 +104,11 @@ void BM_LoopGap(benchmark::State& state) {
     const std::string raw = dir.Path("loop.raw");
     UseDriver("disk");
     setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
-    const std::string piece = dir.Write(
-        "loop.mid", testing::MidiFile({testing::MidiTrack(
-                        {{0, {0xC0, 0}}, {0, {0x90, 72, 110}}, {480, {0x80, 72, 64}}}, 960)}));
+    tune::MidiTrack track;
+    track.AddProgram(0, 0, 0);
+    track.AddNote(0, 480, 0, 72, 110);
+    const std::string piece =
+        dir.Write("loop.mid", tune::EncodeMidiFile({track}, testing::kTicksPerQuarter, 960));
     constexpr int kPasses = 5;
     int rate = 0;
     for (auto _ : state) {
@@ -133,17 +134,12 @@ void BM_LoopGap(benchmark::State& state) {
             }
         }
     }
-    std::ifstream in(raw, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
-                                  std::istreambuf_iterator<char>()};
+    const std::vector<std::int16_t> samples = koma::testing::ReadDiskAudio(raw);
     std::vector<double> onsets;  // seconds
-    const std::size_t frames = bytes.size() / 4;
+    const std::size_t frames = samples.size() / 2;
     std::size_t quiet = frames;  // frames since the last loud one
     for (std::size_t frame = 0; frame < frames; ++frame) {
-        const auto low = static_cast<unsigned char>(bytes[4 * frame]);
-        const auto high = static_cast<unsigned char>(bytes[4 * frame + 1]);
-        const int sample = static_cast<std::int16_t>(low | (high << 8));
-        if (sample > 500 || sample < -500) {
+        if (koma::testing::IsLoud(samples[2 * frame])) {
             if (quiet > static_cast<std::size_t>(rate / 20)) {
                 onsets.push_back(static_cast<double>(frame) / rate);
             }
