@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -95,6 +96,41 @@ void BM_CpuWhileOpenAndIdle(benchmark::State& state) {
     MeasureCpu(state, false, 5s);
 }
 BENCHMARK(BM_CpuWhileOpenAndIdle)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// From the click on sound on to the first audible sample, as the window does it: the output,
+// the synthesiser and the sound font are all made on that click. Written through the disk
+// driver, whose file starts when the output opens and then runs in real time.
+void BM_FirstPlayLatency(benchmark::State& state) {
+    const TempDir dir;
+    const std::string raw = dir.Path("first.raw");
+    UseDriver("disk");
+    setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+    const std::string piece = PieceFile(dir);
+    double open_ms = 0.0;
+    double load_ms = 0.0;
+    int rate = 0;
+    for (auto _ : state) {
+        AudioOutput output;
+        MediaPlayer player(piece, [&output] { return MakeSynthMusicDevice(output); });
+        player.Open();  // at start-up
+        const auto click = std::chrono::steady_clock::now();
+        output.Open();
+        const auto opened = std::chrono::steady_clock::now();
+        player.Rewind();
+        player.Play();
+        const auto playing = std::chrono::steady_clock::now();
+        rate = output.SampleRate();
+        std::this_thread::sleep_for(1s);
+        open_ms = std::chrono::duration<double, std::milli>(opened - click).count();
+        load_ms = std::chrono::duration<double, std::milli>(playing - click).count();
+    }
+    const std::vector<std::int16_t> samples = koma::testing::ReadDiskAudio(raw);
+    const auto first = std::find_if(samples.begin(), samples.end(), koma::testing::IsLoud);
+    const auto frame = static_cast<double>(first - samples.begin()) / AudioOutput::kChannels;
+    state.counters["load_ms"] = load_ms;
+    state.counters["audible_ms"] = open_ms + 1000.0 * frame / rate;
+}
+BENCHMARK(BM_FirstPlayLatency)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 // The loop as the window runs it: each notification makes the main thread play again. A one
 // second piece whose note stops at half time is written through the disk driver; the distance
