@@ -23,9 +23,10 @@ const QColor kBackground(0, 128, 0);
 const QColor kMarkBrown(150, 80, 66);
 
 constexpr char kMusicFile[] = "koma.mid";
-// What the player is told about a failure that says nothing of itself.
-constexpr char kUnknownError[] = "原因不明のエラー";
 constexpr char kEffectFile[] = "一等賞.wav";
+// Asked again this often while something still sounds after sound off; a reverb's tail and the
+// fanfare last a few seconds.
+constexpr int kReleaseCheckMs = 1000;
 
 // The fonts the window was designed with are Windows fonts; their metric twins from the IPA
 // family stand in for them on Linux, then Noto.
@@ -57,7 +58,9 @@ sound::MediaPlayer::DeviceFactory MusicOrNothing(sound::MediaPlayer::DeviceFacto
     if (factory) {
         return factory;
     }
-    return []() -> std::unique_ptr<sound::MusicDevice> { throw sound::SoundError(kUnknownError); };
+    return []() -> std::unique_ptr<sound::MusicDevice> {
+        throw sound::SoundError(sound::kUnknownError);
+    };
 }
 
 }  // namespace
@@ -118,6 +121,10 @@ void TForm1::BuildControls() {
     radio_button2_ = new QRadioButton(QStringLiteral("BGMや効果音を出す"), group_box1_);
     radio_button2_->setObjectName(QStringLiteral("RadioButton2"));
     radio_button2_->setGeometry(192, 32, 129, 17);
+
+    release_timer_ = new QTimer(this);
+    release_timer_->setSingleShot(true);
+    release_timer_->setInterval(kReleaseCheckMs);
 }
 
 void TForm1::ConnectHandlers() {
@@ -127,9 +134,12 @@ void TForm1::ConnectHandlers() {
     // unchecked; clicked would also fire for a press on the button that is already checked.
     connect(radio_button1_, &QRadioButton::toggled, this, [this](bool checked) {
         if (checked) {
+            // Whatever the handler reports: the fanfare may hold the output without any music.
+            release_timer_->start();
             Guarded([this] { RadioButton1Click(); });
         }
     });
+    connect(release_timer_, &QTimer::timeout, this, [this] { ReleaseAudioWhenSilent(); });
     connect(radio_button2_, &QRadioButton::toggled, this, [this](bool checked) {
         if (checked) {
             Guarded([this] { RadioButton2Click(); });
@@ -169,7 +179,7 @@ void TForm1::Guarded(const std::function<void()>& handler) {
     } catch (const std::exception& failure) {
         ShowErrorBox(failure.what());
     } catch (...) {
-        ShowErrorBox(kUnknownError);
+        ShowErrorBox(sound::kUnknownError);
     }
 }
 
@@ -206,6 +216,12 @@ void TForm1::showEvent(QShowEvent* event) {
         fitted_ = true;
         // The frame's margins are known only once the window manager has framed the window.
         QTimer::singleShot(0, this, [this] { FitOuterSize(); });
+    }
+}
+
+void TForm1::ReleaseAudioWhenSilent() {
+    if (!IsSoundOn() && options_.release_audio && !options_.release_audio()) {
+        release_timer_->start();
     }
 }
 

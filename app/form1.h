@@ -16,6 +16,7 @@
 class QGroupBox;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 
 namespace koma::app {
 
@@ -32,6 +33,9 @@ struct FormOptions {
     Pause pause = Pause::kOn;
     sound::MediaPlayer::DeviceFactory music;
     std::function<void(const std::string& file)> play_effect;
+    // Closes the audio output if nothing can be heard any more; false while something still
+    // sounds (the fanfare, the reverb's tail). Asked after sound is switched off.
+    std::function<bool()> release_audio;
 };
 
 class TForm1 : public QWidget, public View {
@@ -95,6 +99,7 @@ class TForm1 : public QWidget, public View {
     void BuildControls();
     void ConnectHandlers();
     void FitOuterSize();
+    void ReleaseAudioWhenSilent();
     // Runs one handler; a failure inside it is reported in the error box and the program
     // carries on. No exception ever reaches Qt.
     void Guarded(const std::function<void()>& handler);
@@ -111,6 +116,7 @@ class TForm1 : public QWidget, public View {
     QGroupBox* group_box1_ = nullptr;
     QRadioButton* radio_button1_ = nullptr;
     QRadioButton* radio_button2_ = nullptr;
+    QTimer* release_timer_ = nullptr;  // runs only between sound off and the output's release
     bool fitted_ = false;
 };
 

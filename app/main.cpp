@@ -22,8 +22,8 @@ int main(int argc, char* argv[]) {
     koma::app::SetDesktopIdentity();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/koma.png")));
 
-    // The output serves the music and the fanfare; the fanfare works even when the music file
-    // could not be opened.
+    // The output serves the music and the fanfare, and is open only while either sounds; the
+    // fanfare works even when the music file could not be opened.
     koma::sound::AudioOutput audio;
     koma::sound::SoundEffect effect(audio);
 
@@ -34,6 +34,7 @@ int main(int argc, char* argv[]) {
     options.pause = koma::Pause::kOn;
     options.music = [&audio] { return koma::sound::MakeSynthMusicDevice(audio); };
     options.play_effect = [&effect](const std::string& file) { effect.Play(file); };
+    options.release_audio = [&audio] { return audio.CloseIfSilent(); };
 
     koma::app::TForm1 form1(std::move(options));
     form1.show();

@@ -3,6 +3,8 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 
+#include "sound/music_device.h"
+
 namespace koma::sound {
 namespace {
 
@@ -12,67 +14,88 @@ constexpr int kRequestedRate = 44100;
 constexpr int kBufferFrames = 1024;
 constexpr int kEffectChannels = 4;
 
-std::string Describe(const char* what, const char* detail) {
-    std::string text = what;
-    if (detail != nullptr && *detail != '\0') {
-        text += " (";
-        text += detail;
-        text += ")";
-    }
-    return text;
+// SDL's own reason names drivers and devices; the player needs to know what to look at.
+constexpr char kNoOutput[] = "音を出せません (デスクトップのサウンドサーバーは動いていますか?)";
+
+void RenderMusic(void* source, Uint8* stream, int bytes) {
+    const int frames = bytes / (AudioOutput::kChannels * static_cast<int>(sizeof(std::int16_t)));
+    static_cast<AudioOutput::MusicSource*>(source)->Render(reinterpret_cast<std::int16_t*>(stream),
+                                                           frames);
 }
 
 }  // namespace
 
-// SDL's audio subsystem, initialised for as long as this lives.
-struct AudioOutput::SdlAudio {
-    SdlAudio() = default;
-    SdlAudio(const SdlAudio&) = delete;
-    SdlAudio& operator=(const SdlAudio&) = delete;
-    ~SdlAudio() { SDL_QuitSubSystem(SDL_INIT_AUDIO); }
-};
+AudioOutput::~AudioOutput() {
+    Close();
+}
 
-// SDL2_mixer's output device, open for as long as this lives.
-struct AudioOutput::Mixer {
-    Mixer() = default;
-    Mixer(const Mixer&) = delete;
-    Mixer& operator=(const Mixer&) = delete;
-    ~Mixer() { Mix_CloseAudio(); }
-};
-
-AudioOutput::AudioOutput() {
+void AudioOutput::Open() {
+    if (open_) {
+        return;
+    }
     // Otherwise SDL turns SIGINT and SIGTERM into quit events that a Qt program never reads,
     // and the program no longer ends on them.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        error_ = Describe("音声出力を開けません", SDL_GetError());
-        return;
+        throw SoundError(kNoOutput);
     }
-    sdl_ = std::make_unique<SdlAudio>();
-
     // Format and channel count are fixed so that the music can be rendered straight into the
     // buffer; SDL converts if the card wants something else.
+    int rate = 0;
     if (Mix_OpenAudioDevice(kRequestedRate, AUDIO_S16SYS, kChannels, kBufferFrames, nullptr,
                             SDL_AUDIO_ALLOW_FREQUENCY_CHANGE) != 0) {
-        error_ = Describe("音声出力を開けません", Mix_GetError());
-        sdl_.reset();
-        return;
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        throw SoundError(kNoOutput);
     }
-    auto mixer = std::make_unique<Mixer>();
-    int rate = 0;
-    Uint16 format = 0;
-    int channels = 0;
-    if (Mix_QuerySpec(&rate, &format, &channels) == 0 || rate <= 0) {
-        error_ = Describe("音声出力を開けません", Mix_GetError());
-        mixer.reset();
-        sdl_.reset();
-        return;
+    if (Mix_QuerySpec(&rate, nullptr, nullptr) == 0 || rate <= 0) {
+        Mix_CloseAudio();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        throw SoundError(kNoOutput);
     }
     Mix_AllocateChannels(kEffectChannels);
+    open_ = true;
     sample_rate_ = rate;
-    mixer_ = std::move(mixer);
+    ++openings_;
+    Hook();
 }
 
-AudioOutput::~AudioOutput() = default;
+bool AudioOutput::CloseIfSilent() {
+    if (open_ && (Mix_Playing(-1) > 0 || (music_ != nullptr && music_->IsSounding()))) {
+        return false;
+    }
+    Close();
+    return true;
+}
+
+void AudioOutput::Close() {
+    if (!open_) {
+        return;
+    }
+    // The music first: closing the mixer while it renders would pull the buffer from under it.
+    Mix_HookMusic(nullptr, nullptr);
+    Mix_CloseAudio();
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    open_ = false;
+    sample_rate_ = 0;
+}
+
+void AudioOutput::SetMusic(MusicSource* music) {
+    music_ = music;
+    Hook();
+}
+
+void AudioOutput::RemoveMusic(const MusicSource* music) {
+    if (music_ == music) {
+        music_ = nullptr;
+        Hook();
+    }
+}
+
+void AudioOutput::Hook() const {
+    if (open_) {
+        // Waits for a render in progress.
+        Mix_HookMusic(music_ != nullptr ? &RenderMusic : nullptr, music_);
+    }
+}
 
 }  // namespace koma::sound

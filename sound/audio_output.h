@@ -1,36 +1,62 @@
-// The sound card as the program sees it: SDL's audio and SDL2_mixer's output, open while alive.
+// The sound card as the program sees it: SDL's audio and SDL2_mixer's output. Opened only when
+// something is to sound, and closed again once nothing does, so a silent game holds no device.
 #pragma once
 
-#include <memory>
-#include <string>
+#include <cstdint>
 
 namespace koma::sound {
 
 class AudioOutput {
   public:
-    // Opens the output (44.1 kHz, stereo, 16 bit). Never throws: check IsOpen() and Error().
-    AudioOutput();
+    // Renders the music into the output's buffer, on the audio thread.
+    class MusicSource {
+      public:
+        // `frames` interleaved stereo frames, already filled with silence.
+        virtual void Render(std::int16_t* samples, int frames) = 0;
+        // Whether anything of it can still be heard (a play, or the reverb's tail). Any thread.
+        virtual bool IsSounding() const = 0;
+
+      protected:
+        MusicSource() = default;
+        MusicSource(const MusicSource&) = default;
+        MusicSource& operator=(const MusicSource&) = default;
+        ~MusicSource() = default;
+    };
+
+    AudioOutput() = default;  // opens nothing
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
     // Closes the output, which silences everything still playing through it.
     ~AudioOutput();
 
-    bool IsOpen() const { return mixer_ != nullptr; }
-    // Why the output could not be opened, for the player; empty when open.
-    const std::string& Error() const { return error_; }
+    // Opens the output (44.1 kHz, stereo, 16 bit) unless it is open; throws SoundError saying,
+    // in the player's words, why there is no sound output.
+    void Open();
+    // Closes the output if it is open and neither an effect nor the music can be heard any
+    // more; true when it is closed afterwards.
+    bool CloseIfSilent();
+    void Close();
+
+    bool IsOpen() const { return open_; }
     // Frames per second of the opened output; 0 when closed.
     int SampleRate() const { return sample_rate_; }
+    // Counts the openings: what was converted for one opening may not fit the next.
+    int Openings() const { return openings_; }
+
+    // The music plays through the output whenever it is open, from now on; Remove waits for a
+    // render in progress, after which the source is no longer called.
+    void SetMusic(MusicSource* music);
+    void RemoveMusic(const MusicSource* music);
 
     static constexpr int kChannels = 2;  // everything rendered for it is interleaved stereo
 
   private:
-    struct SdlAudio;
-    struct Mixer;
+    void Hook() const;
 
-    std::unique_ptr<SdlAudio> sdl_;  // declared first so that it is released last
-    std::unique_ptr<Mixer> mixer_;
-    std::string error_;
+    bool open_ = false;
     int sample_rate_ = 0;
+    int openings_ = 0;
+    MusicSource* music_ = nullptr;
 };
 
 }  // namespace koma::sound

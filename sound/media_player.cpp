@@ -23,7 +23,7 @@ void MediaPlayer::Open() {
     }
     std::unique_ptr<MusicDevice> device = factory_();
     if (device == nullptr) {
-        throw SoundError("原因不明のエラー");
+        throw SoundError(kUnknownError);
     }
     // The device gets its own copy of the handler: it may call it on another thread.
     device->Open(file_name_, notify_);
@@ -32,6 +32,7 @@ void MediaPlayer::Open() {
 
 void MediaPlayer::Play() {
     RequireDevice();
+    device_->Prepare();
     try {
         // Auto-rewind: a piece that has played to its end starts again from the beginning.
         if (device_->Position() == device_->Length()) {
@@ -54,6 +55,7 @@ void MediaPlayer::Stop() {
 
 void MediaPlayer::Rewind() {
     RequireDevice();
+    device_->Prepare();
     try {
         device_->SeekToStart();
     } catch (const SoundError&) {

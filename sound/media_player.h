@@ -24,7 +24,9 @@ class MediaPlayer {
 
     // Closes an open device first, then opens the file; throws SoundError on failure.
     void Open();
-    // Each throws SoundError("MCI デバイスがありません") when no device is open.
+    // Each throws SoundError("MCI デバイスがありません") when no device is open. Rewind and
+    // Play also throw when what playing needs cannot be made (no audio output, a broken sound
+    // font); any other error of the device passes silently.
     void Play();  // rewinds first when the position equals the length
     void Stop();
     void Rewind();

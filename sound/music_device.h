@@ -13,12 +13,15 @@ class SoundError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// What the player is told when a failure has no better description.
+inline constexpr char kUnknownError[] = "原因不明のエラー";
+
 // How a play ended.
-enum class NotifyKind { Successful, Superseded, Aborted, Failure };
+enum class NotifyKind { kSuccessful, kSuperseded, kAborted, kFailure };
 
 class MusicDevice {
   public:
-    // Called once per play: Successful when the play reached the end, Aborted when a stop
+    // Called once per play: kSuccessful when the play reached the end, kAborted when a stop
     // interrupted it. It may be called on any thread (the audio thread, or inside Stop()).
     using NotifyHandler = std::function<void(NotifyKind)>;
 
@@ -27,8 +30,12 @@ class MusicDevice {
     MusicDevice& operator=(const MusicDevice&) = delete;
     virtual ~MusicDevice() = default;
 
-    // Opens the file; throws SoundError describing the cause when it cannot.
+    // Opens the file after every check that costs next to nothing; throws SoundError describing
+    // the cause when one fails. Makes nothing that sounds.
     virtual void Open(const std::string& path, NotifyHandler notify) = 0;
+    // Makes what playing needs (the audio output, the synthesiser, the sound font) unless it is
+    // there already; throws SoundError with a cause the player understands when it cannot.
+    virtual void Prepare() = 0;
     // Starts playing from the current position and returns at once.
     virtual void Play() = 0;
     // Stops and returns once stopped; the position stays.

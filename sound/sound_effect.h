@@ -20,8 +20,9 @@ class SoundEffect {
     // Ends any sound of this object still playing.
     ~SoundEffect();
 
-    // Starts playing the WAV file (UTF-8 name) and returns at once. A missing or broken file,
-    // anything but a plain file, or no output, plays nothing and reports nothing.
+    // Opens the output if needed, starts playing the WAV file (UTF-8 name) and returns at once.
+    // A missing, broken or oversized file, anything but a plain file, or no output, plays
+    // nothing and reports nothing.
     void Play(const std::string& path);
 
   private:
@@ -33,7 +34,8 @@ class SoundEffect {
     Mix_Chunk* Load(const std::string& path);
 
     AudioOutput& output_;
-    // Kept for the object's lifetime: a chunk must stay alive while a channel plays it.
+    int openings_ = 0;  // the output's opening the chunks were converted for
+    // Kept while the output stays open: a chunk must stay alive while a channel plays it.
     std::map<std::string, ChunkPtr> chunks_;
 };
 

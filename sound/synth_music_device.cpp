@@ -8,12 +8,12 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <mutex>
 #include <utility>
 #include <vector>
+
+#include "sound/plain_file.h"
 
 namespace koma::sound {
 namespace {
@@ -26,6 +26,15 @@ constexpr int kPolyphony = 64;
 // After a play, the reverb's tail still sounds this long once the last voice has ended; then
 // rendering stops until the next play, so an idle device costs next to nothing.
 constexpr int kTailSeconds = 2;
+// Many times any real piece, hundreds of times the game's own tune, and still small enough
+// that FluidSynth's parsed copy of the densest file stays within a few tens of MB.
+constexpr std::size_t kMaxMidiBytes = std::size_t{2} << 20;
+constexpr char kMaxMidiText[] = "2 MB";
+// MIDI events passed to the synthesiser per buffer of about 23 ms. Real music sends a few
+// dozen; a piece with thousands of notes at once would keep the synthesiser busy for longer
+// than the buffer lasts, the audio thread would never catch up, and a stop or close would
+// wait on it. The rest of such a crowd is dropped.
+constexpr int kEventsPerBuffer = 1000;
 
 struct SettingsDeleter {
     void operator()(fluid_settings_t* settings) const { delete_fluid_settings(settings); }
@@ -44,9 +53,18 @@ std::string Quoted(const std::string& name) {
     return "「" + name + "」";
 }
 
-// Collects FluidSynth's error messages while alive, so that a failure can say what went wrong,
-// and keeps them off the terminal. FluidSynth's logging is process-wide: use this only while no
-// synth of ours is rendering. The previous log functions are put back afterwards.
+// FluidSynth prints its warnings to the terminal by default, also from the audio thread while
+// it plays; what matters reaches the player through the error box instead.
+void SilenceFluidSynth() {
+    for (int level = 0; level < LAST_LOG_LEVEL; ++level) {
+        fluid_set_log_function(
+            level, [](int, const char*, void*) {}, nullptr);
+    }
+}
+
+// Collects FluidSynth's error messages while alive, so that a failure can say what went wrong.
+// FluidSynth's logging is process-wide: use this only while no synth of ours is rendering. The
+// previous log functions are put back afterwards.
 class LogCapture {
   public:
     LogCapture() {
@@ -88,40 +106,71 @@ class LogCapture {
     std::array<fluid_log_function_t, LAST_LOG_LEVEL> previous_{};
 };
 
+std::string NotMidi(const std::string& path) {
+    return Quoted(path) + "は MIDI ファイルではありません";
+}
+
+std::string Unreadable(const std::string& what, const std::string& path) {
+    return what + Quoted(path) + "を読めません";
+}
+
+// The whole file, read through a single open after checking what was opened.
 std::vector<char> ReadMidiFile(const std::string& path) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (!fs::exists(status)) {
-        throw SoundError("音楽ファイル" + Quoted(path) + "が見つかりません");
+    const PlainFile file(path);
+    switch (file.problem()) {
+        case PlainFile::Problem::kMissing:
+            throw SoundError("音楽ファイル" + Quoted(path) + "が見つかりません");
+        case PlainFile::Problem::kFolder:
+            throw SoundError(Quoted(path) + "はフォルダーで、音楽ファイルではありません");
+        case PlainFile::Problem::kNotPlain:
+            throw SoundError(NotMidi(path));
+        case PlainFile::Problem::kUnreadable:
+            throw SoundError(Unreadable("音楽ファイル", path));
+        case PlainFile::Problem::kNone:
+            break;
     }
-    if (fs::is_directory(status)) {
-        throw SoundError(Quoted(path) + "はフォルダーで、音楽ファイルではありません");
+    if (file.size() > kMaxMidiBytes) {
+        throw SoundError(Quoted(path) + "は音楽ファイルには大きすぎます (" + kMaxMidiText +
+                         " まで)");
     }
-    // Only a plain file: opening a pipe waits for a writer that never comes, and a device such
-    // as /dev/zero never ends.
-    if (!fs::is_regular_file(status)) {
-        throw SoundError(Quoted(path) + "は MIDI ファイルではありません");
+    std::vector<char> bytes;
+    if (!file.ReadAll(bytes)) {
+        throw SoundError(Unreadable("音楽ファイル", path));
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) {
-        throw SoundError("音楽ファイル" + Quoted(path) + "を読めません");
-    }
-    // The header first, so that a large file of something else is not read whole.
-    if (fluid_is_midifile(path.c_str()) == 0) {
-        throw SoundError(Quoted(path) + "は MIDI ファイルではありません");
-    }
-    std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (!in.good() && !in.eof()) {
-        throw SoundError("音楽ファイル" + Quoted(path) + "を読めません");
+    if (bytes.size() < 4 || std::memcmp(bytes.data(), "MThd", 4) != 0) {
+        throw SoundError(NotMidi(path));
     }
     return bytes;
+}
+
+std::string BrokenSoundfont(const std::string& path, const std::string& why) {
+    return "音色ファイル" + Quoted(path) + "を読み込めません (" + why + ")";
+}
+
+// Opens the sound font once and checks what was opened: a plain file with a SoundFont header.
+// Throws SoundError describing what is wrong.
+void OpenSoundfont(const PlainFile& file, const std::string& path) {
+    switch (file.problem()) {
+        case PlainFile::Problem::kMissing:
+            throw SoundError("音色ファイル" + Quoted(path) + "が見つかりません");
+        case PlainFile::Problem::kUnreadable:
+            throw SoundError(Unreadable("音色ファイル", path));
+        case PlainFile::Problem::kFolder:
+        case PlainFile::Problem::kNotPlain:
+        case PlainFile::Problem::kNone:
+            break;
+    }
+    const std::vector<char> header = file.ReadStart(12);
+    if (header.size() < 12 || std::memcmp(header.data(), "RIFF", 4) != 0 ||
+        std::memcmp(header.data() + 8, "sfbk", 4) != 0) {
+        throw SoundError(BrokenSoundfont(path, "SoundFont ファイルではありません"));
+    }
 }
 
 SettingsPtr MakeSettings() {
     SettingsPtr settings(new_fluid_settings());
     if (settings == nullptr) {
-        throw SoundError("原因不明のエラー");
+        throw SoundError(kUnknownError);
     }
     return settings;
 }
@@ -129,22 +178,25 @@ SettingsPtr MakeSettings() {
 SynthPtr MakeSynth(fluid_settings_t* settings) {
     SynthPtr synth(new_fluid_synth(settings));
     if (synth == nullptr) {
-        throw SoundError("原因不明のエラー");
+        throw SoundError(kUnknownError);
     }
     return synth;
 }
 
-PlayerPtr MakePlayer(fluid_synth_t* synth, const std::vector<char>& midi) {
+PlayerPtr MakePlayer(fluid_synth_t* synth, const std::vector<char>& midi,
+                     handle_midi_event_func_t playback, void* data) {
     PlayerPtr player(new_fluid_player(synth));
     if (player == nullptr ||
-        fluid_player_add_mem(player.get(), midi.data(), midi.size()) != FLUID_OK) {
-        throw SoundError("原因不明のエラー");
+        fluid_player_add_mem(player.get(), midi.data(), midi.size()) != FLUID_OK ||
+        fluid_player_set_playback_callback(player.get(), playback, data) != FLUID_OK) {
+        throw SoundError(kUnknownError);
     }
     return player;
 }
 
 // The piece's length in ticks. FluidSynth parses the file only once playing has begun, so a
-// silent throw-away synth renders one small block to find out.
+// silent throw-away synth renders one small block to find out; the piece's events are dropped,
+// since only its length counts here.
 long ProbeLength(const std::vector<char>& midi) {
     const SettingsPtr settings = MakeSettings();
     // It has no sound font and makes no sound: keep it as small as FluidSynth allows.
@@ -152,7 +204,8 @@ long ProbeLength(const std::vector<char>& midi) {
     fluid_settings_setint(settings.get(), "synth.reverb.active", 0);
     fluid_settings_setint(settings.get(), "synth.chorus.active", 0);
     const SynthPtr synth = MakeSynth(settings.get());
-    const PlayerPtr player = MakePlayer(synth.get(), midi);
+    const PlayerPtr player = MakePlayer(
+        synth.get(), midi, [](void*, fluid_midi_event_t*) { return FLUID_OK; }, nullptr);
     if (fluid_player_play(player.get()) != FLUID_OK) {
         return 0;
     }
@@ -164,13 +217,38 @@ long ProbeLength(const std::vector<char>& midi) {
     return length;
 }
 
-class SynthMusicDevice final : public MusicDevice {
+// A synthesiser at the output's rate with the sound font loaded whole: samples read later, as
+// FluidSynth's dynamic loading does, would come from whatever the file has become by then.
+SynthPtr MakeVoicedSynth(fluid_settings_t* settings, int rate, const std::string& soundfont) {
+    fluid_settings_setnum(settings, "synth.sample-rate", rate);
+    fluid_settings_setnum(settings, "synth.gain", kGain);
+    fluid_settings_setint(settings, "synth.polyphony", kPolyphony);
+    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 0);
+    SynthPtr synth = MakeSynth(settings);
+    const PlainFile file(soundfont);
+    OpenSoundfont(file, soundfont);
+    // Through the descriptor already checked, so the name is not looked up again.
+    const std::string opened = "/proc/self/fd/" + std::to_string(file.descriptor());
+    const LogCapture log;
+    if (fluid_synth_sfload(synth.get(), opened.c_str(), 1) == FLUID_FAILED) {
+        throw SoundError(BrokenSoundfont(soundfont, log.Errors("形式が違います")));
+    }
+    return synth;
+}
+
+class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSource {
   public:
     SynthMusicDevice(AudioOutput& output, std::string soundfont)
-        : output_(output), soundfont_(std::move(soundfont)) {}
+        : output_(output),
+          soundfont_(soundfont.empty() ? DefaultSoundfont() : std::move(soundfont)) {
+        SilenceFluidSynth();
+    }
+    SynthMusicDevice(const SynthMusicDevice&) = delete;
+    SynthMusicDevice& operator=(const SynthMusicDevice&) = delete;
     ~SynthMusicDevice() override { Close(); }
 
     void Open(const std::string& path, NotifyHandler notify) override;
+    void Prepare() override;
     void Play() override;
     void Stop() override;
     void SeekToStart() override;
@@ -180,27 +258,31 @@ class SynthMusicDevice final : public MusicDevice {
   private:
     void Close();
     void RequireOpen() const;
-    void Render(Uint8* stream, int bytes);
+    void Render(std::int16_t* samples, int frames) override;
+    bool IsSounding() const override { return !silent_; }
     void OnTick(int tick);
+    int OnEvent(fluid_midi_event_t* event);
     void Notify(NotifyKind kind) const;
 
-    static void RenderHook(void* self, Uint8* stream, int bytes) {
-        static_cast<SynthMusicDevice*>(self)->Render(stream, bytes);
-    }
     static int TickHook(void* self, int tick) {
         static_cast<SynthMusicDevice*>(self)->OnTick(tick);
         return FLUID_OK;
     }
+    static int EventHook(void* self, fluid_midi_event_t* event) {
+        return static_cast<SynthMusicDevice*>(self)->OnEvent(event);
+    }
 
     AudioOutput& output_;
     const std::string soundfont_;
+    std::vector<char> midi_;  // the file as read at the open, for every player made from it
+    long length_ = 0;
+    NotifyHandler notify_;
 
+    // Made by the first Prepare(), kept until the close.
     SettingsPtr settings_;
     SynthPtr synth_;
     PlayerPtr player_;  // declared last: deleted before the synth it plays on
-    bool hooked_ = false;
-    long length_ = 0;
-    NotifyHandler notify_;
+    int synth_rate_ = 0;
 
     // Serialises the player's controls with the audio thread's rendering; notifications are
     // sent only after it is released, so a handler may call back into the device.
@@ -209,92 +291,82 @@ class SynthMusicDevice final : public MusicDevice {
     bool rewound_ = false;
     // The play that started last still owes its notification; whoever clears it sends it.
     std::atomic<bool> owed_{false};
+    // Nothing plays and the reverb's tail has ended: the output may close.
+    std::atomic<bool> silent_{true};
     bool ended_ = false;     // audio thread only: the block just rendered reached the end
     long quiet_frames_ = 0;  // audio thread only: rendered since the music last sounded
+    int events_ = 0;         // audio thread only: passed to the synthesiser in this buffer
 };
 
 void SynthMusicDevice::Open(const std::string& path, NotifyHandler notify) {
     Close();
-    try {
-        const std::vector<char> midi = ReadMidiFile(path);
-        if (!output_.IsOpen()) {
-            throw SoundError("音楽を鳴らせません: " + output_.Error());
-        }
-        const std::string soundfont = soundfont_.empty() ? DefaultSoundfont() : soundfont_;
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(soundfont, error)) {
-            throw SoundError("音色ファイル" + Quoted(soundfont) + "が見つかりません");
-        }
-
-        SettingsPtr settings;
-        SynthPtr synth;
-        PlayerPtr player;
-        long length = 0;
-        {
-            const LogCapture log;
-            length = ProbeLength(midi);
-            if (length <= 0) {
-                // Also what a truncated file gives. Accepting it would end every play at once.
-                throw SoundError(Quoted(path) + "は壊れた MIDI ファイルです (曲の長さが 0 です)");
-            }
-            settings = MakeSettings();
-            fluid_settings_setnum(settings.get(), "synth.sample-rate", output_.SampleRate());
-            fluid_settings_setnum(settings.get(), "synth.gain", kGain);
-            fluid_settings_setint(settings.get(), "synth.polyphony", kPolyphony);
-            // Samples are read when a note first needs them, which keeps the open fast.
-            fluid_settings_setint(settings.get(), "synth.dynamic-sample-loading", 1);
-            synth = MakeSynth(settings.get());
-            if (fluid_synth_sfload(synth.get(), soundfont.c_str(), 1) == FLUID_FAILED) {
-                throw SoundError("音色ファイル" + Quoted(soundfont) + "を読み込めません (" +
-                                 log.Errors("形式が違います") + ")");
-            }
-            player = MakePlayer(synth.get(), midi);
-            fluid_player_set_tick_callback(player.get(), &TickHook, this);
-        }
-
-        settings_ = std::move(settings);
-        synth_ = std::move(synth);
-        player_ = std::move(player);
-        length_ = length;
-        notify_ = std::move(notify);
-        rewound_ = false;
-        owed_ = false;
-        ended_ = false;
-        Mix_HookMusic(&RenderHook, this);
-        hooked_ = true;
-    } catch (const SoundError&) {
-        throw;
-    } catch (const std::exception&) {
-        Close();
-        throw SoundError("原因不明のエラー");
+    std::vector<char> midi = ReadMidiFile(path);
+    const long length = [&midi] {
+        const LogCapture log;
+        return ProbeLength(midi);
+    }();
+    if (length <= 0) {
+        // Also what a truncated file gives. Accepting it would end every play at once.
+        throw SoundError(Quoted(path) + "は壊れた MIDI ファイルです (曲の長さが 0 です)");
     }
+    OpenSoundfont(PlainFile(soundfont_), soundfont_);
+    midi_ = std::move(midi);
+    length_ = length;
+    notify_ = std::move(notify);
+}
+
+void SynthMusicDevice::Prepare() {
+    RequireOpen();
+    output_.Open();
+    if (synth_ != nullptr && synth_rate_ == output_.SampleRate()) {
+        return;
+    }
+    output_.RemoveMusic(this);
+    SettingsPtr settings = MakeSettings();
+    SynthPtr synth = MakeVoicedSynth(settings.get(), output_.SampleRate(), soundfont_);
+    PlayerPtr player = MakePlayer(synth.get(), midi_, &EventHook, this);
+    fluid_player_set_tick_callback(player.get(), &TickHook, this);
+
+    player_.reset();  // before the synth it plays on
+    settings_ = std::move(settings);
+    synth_ = std::move(synth);
+    player_ = std::move(player);
+    synth_rate_ = output_.SampleRate();
+    rewound_ = false;
+    owed_ = false;
+    ended_ = false;
+    silent_ = true;
+    quiet_frames_ = static_cast<long>(kTailSeconds) * synth_rate_;  // no tail to render yet
+    output_.SetMusic(this);
 }
 
 void SynthMusicDevice::Close() {
-    if (hooked_) {
-        // Waits for a render in progress; afterwards the audio thread no longer sees us.
-        Mix_HookMusic(nullptr, nullptr);
-        hooked_ = false;
-    }
+    // Waits for a render in progress; afterwards the audio thread no longer sees us.
+    output_.RemoveMusic(this);
     player_.reset();
     synth_.reset();
     settings_.reset();
+    synth_rate_ = 0;
+    midi_.clear();
     length_ = 0;
     owed_ = false;
+    silent_ = true;
     notify_ = nullptr;
 }
 
 void SynthMusicDevice::RequireOpen() const {
-    if (player_ == nullptr) {
+    if (length_ <= 0) {
         throw SoundError("音楽が開かれていません");
     }
 }
 
 void SynthMusicDevice::Play() {
-    RequireOpen();
+    Prepare();
     const std::lock_guard lock(mutex_);
     // A play while one is outstanding just carries on; that play's notification covers both.
     owed_ = true;
+    silent_ = false;
+    quiet_frames_ = 0;
     if (fluid_player_play(player_.get()) != FLUID_OK) {
         owed_ = false;
         throw SoundError("演奏を始められません");
@@ -306,17 +378,22 @@ void SynthMusicDevice::Stop() {
     bool owed = false;
     {
         const std::lock_guard lock(mutex_);
-        fluid_player_stop(player_.get());  // pauses at once and keeps the tick
+        if (player_ != nullptr) {
+            fluid_player_stop(player_.get());  // pauses at once and keeps the tick
+        }
         owed = owed_.exchange(false);
     }
     if (owed) {
-        Notify(NotifyKind::Aborted);
+        Notify(NotifyKind::kAborted);
     }
 }
 
 void SynthMusicDevice::SeekToStart() {
     RequireOpen();
     const std::lock_guard lock(mutex_);
+    if (player_ == nullptr) {
+        return;  // nothing has played yet: already at the start
+    }
     if (fluid_player_seek(player_.get(), 0) != FLUID_OK) {
         throw SoundError("先頭に戻せません");
     }
@@ -333,24 +410,25 @@ long SynthMusicDevice::Position() const {
 }
 
 // Audio thread, with SDL's audio lock held.
-void SynthMusicDevice::Render(Uint8* stream, int bytes) {
-    const int frames = bytes / (AudioOutput::kChannels * static_cast<int>(sizeof(std::int16_t)));
+void SynthMusicDevice::Render(std::int16_t* samples, int frames) {
     bool ended = false;
     {
         const std::lock_guard lock(mutex_);
         if (owed_ || fluid_synth_get_active_voice_count(synth_.get()) > 0) {
             quiet_frames_ = 0;
-        } else if (quiet_frames_ >= static_cast<long>(kTailSeconds) * output_.SampleRate()) {
+        } else if (quiet_frames_ >= static_cast<long>(kTailSeconds) * synth_rate_) {
+            silent_ = true;
             return;  // the mixer has already filled the buffer with silence
         } else {
             quiet_frames_ += frames;
         }
-        fluid_synth_write_s16(synth_.get(), frames, stream, 0, AudioOutput::kChannels, stream, 1,
+        events_ = 0;
+        fluid_synth_write_s16(synth_.get(), frames, samples, 0, AudioOutput::kChannels, samples, 1,
                               AudioOutput::kChannels);
         ended = std::exchange(ended_, false);
     }
     if (ended) {
-        Notify(NotifyKind::Successful);
+        Notify(NotifyKind::kSuccessful);
     }
 }
 
@@ -367,6 +445,14 @@ void SynthMusicDevice::OnTick(int tick) {
         fluid_player_stop(player_.get());
         ended_ = true;
     }
+}
+
+// Audio thread, inside Render (mutex_ held): every event the player sends.
+int SynthMusicDevice::OnEvent(fluid_midi_event_t* event) {
+    if (++events_ > kEventsPerBuffer) {
+        return FLUID_OK;
+    }
+    return fluid_synth_handle_midi_event(synth_.get(), event);
 }
 
 void SynthMusicDevice::Notify(NotifyKind kind) const {

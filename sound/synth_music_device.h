@@ -13,8 +13,10 @@ namespace koma::sound {
 std::string DefaultSoundfont();
 
 // A device rendering through `output`, which must outlive it. `soundfont` empty means
-// DefaultSoundfont(). The device's notification handler runs on the audio thread (at the end
-// of a play) or inside Stop(); it must return quickly and may not wait for the UI.
+// DefaultSoundfont(). Opening checks the file and the sound font; the synthesiser is made and
+// the sound font loaded by the first Prepare() or Play(), which also open the output. The
+// device's notification handler runs on the audio thread (at the end of a play) or inside
+// Stop(); it must return quickly and may not wait for the UI.
 std::unique_ptr<MusicDevice> MakeSynthMusicDevice(AudioOutput& output, std::string soundfont = {});
 
 }  // namespace koma::sound

@@ -16,6 +16,7 @@ if [[ "${1:-}" == "--tests" ]]; then
         libgtest-dev libgmock-dev libbenchmark-dev
         xvfb xdotool x11-utils imagemagick
         desktop-file-utils appstream dpkg-dev fakeroot file lintian
+        pulseaudio pulseaudio-utils
     )
 fi
 

@@ -26,7 +26,6 @@ class SoundSwitch : public testing::FormTest {
 };
 
 TEST_F(SoundSwitch, StartsSilentWithTheMusicOpen) {
-    sound::testing::FakeMusicBackend backend;
     TForm1 window(Options());
     EXPECT_EQ(music.log, (Log{"open koma.mid"}));
     EXPECT_FALSE(music.playing);
@@ -80,6 +79,24 @@ TEST_F(SoundSwitch, OffIsSilentWhicheverWayTheAbortArrives) {
         RunQueued();
         EXPECT_FALSE(music.playing);
     }
+}
+
+// The audio output is held only while something can sound: sound off asks for its release
+// until nothing (the fanfare, the reverb's tail) is heard any more, then stops asking.
+TEST_F(SoundSwitch, OffReleasesTheAudioOnceNothingSounds) {
+    int asked = 0;
+    FormOptions options = Options();
+    options.release_audio = [&asked] { return ++asked >= 2; };  // still sounding at first
+    TForm1 window(std::move(options));
+    QTest::mouseClick(window.RadioButton2(), Qt::LeftButton);
+    QTest::mouseClick(window.RadioButton1(), Qt::RightButton);  // stops, but the switch stays on
+    QTest::qWait(1500);
+    EXPECT_EQ(asked, 0) << "released while sound is on";
+
+    QTest::mouseClick(window.RadioButton1(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(asked, 2, 5000);
+    QTest::qWait(1500);
+    EXPECT_EQ(asked, 2) << "still asking once released";
 }
 
 TEST_F(SoundSwitch, RightButtonPressOnOffResumesWhereItStopped) {

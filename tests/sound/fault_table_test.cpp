@@ -1,6 +1,7 @@
 // Every way the game's sound can go wrong, one row each: how the fault is made, what the
 // player is told, and that the game still works afterwards. Each row builds the real window
 // with the real sound layer (SDL's dummy driver) in a folder of its own, as the game starts.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,9 +13,12 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -34,11 +38,15 @@ namespace {
 using ::testing::AllOf;
 using testing::Bytes;
 using ::testing::EndsWith;
+using ::testing::HasSubstr;
 using ::testing::Matcher;
+using ::testing::Not;
 using ::testing::StartsWith;
 using testing::TempDir;
 
 constexpr char kDummyDriver[] = "dummy";
+constexpr char kTooLarge[] = "「koma.mid」は音楽ファイルには大きすぎます (2 MB まで)";
+constexpr char kNoOutput[] = "音を出せません (デスクトップのサウンドサーバーは動いていますか?)";
 
 Bytes RandomBytes(std::size_t count) {
     std::mt19937 random(7);
@@ -48,6 +56,83 @@ Bytes RandomBytes(std::size_t count) {
     }
     return bytes;
 }
+
+// A Standard MIDI File of `notes` notes, each `spacing` ticks after the last, as a hostile file
+// would be written: one track, running status, the notes ending together at the end.
+Bytes ManyNotesMidi(std::uint32_t notes, std::uint32_t spacing) {
+    Bytes body{0x00, 0x90};
+    for (std::uint32_t i = 0; i < notes; ++i) {
+        if (i > 0) {
+            tune::AppendVariableLength(body, spacing);
+        }
+        body.insert(body.end(), {static_cast<unsigned char>(36 + i % 48), 100});
+    }
+    body.insert(body.end(), {0x60, 0xB0, 123, 0, 0x00, 0xFF, 0x2F, 0x00});  // all notes off
+    Bytes file{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        file.push_back(static_cast<unsigned char>(body.size() >> shift));
+    }
+    file.insert(file.end(), body.begin(), body.end());
+    return file;
+}
+
+// A file that starts like a MIDI file and goes on for `bytes`, written sparsely.
+void HugeFileLikeMidi(const std::string& path, std::uintmax_t bytes) {
+    {
+        std::ofstream out(path, std::ios::binary);
+        const Bytes start = testing::OneNoteMidi();
+        out.write(reinterpret_cast<const char*>(start.data()),
+                  static_cast<std::streamsize>(start.size()));
+    }
+    std::filesystem::resize_file(path, bytes);
+}
+
+// Makes `path` unreadable. Root reads a file whatever its mode, but not a write-only kernel
+// setting, so as root the name becomes a link to one.
+void MakeUnreadable(const std::string& path) {
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod(path.c_str(), 0), 0);
+        return;
+    }
+    constexpr char kWriteOnly[] = "/proc/sys/vm/compact_memory";
+    ASSERT_TRUE(std::filesystem::exists(kWriteOnly));
+    std::filesystem::remove(path);
+    std::filesystem::create_symlink(kWriteOnly, path);
+}
+
+// What the process writes to its standard error while alive, kept off the terminal.
+class StderrCapture {
+  public:
+    explicit StderrCapture(std::string path) : path_(std::move(path)), saved_(dup(STDERR_FILENO)) {
+        std::fflush(stderr);
+        const int file = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(file, STDERR_FILENO);
+        close(file);
+    }
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+    ~StderrCapture() { Restore(); }
+
+    // Ends the capture and returns what was written.
+    std::string Text() {
+        Restore();
+        std::ifstream in(path_);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+  private:
+    void Restore() {
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+            saved_ = -1;
+        }
+    }
+
+    std::string path_;
+    int saved_;
+};
 
 Bytes TruncatedMidi() {
     Bytes midi = testing::OneNoteMidi();
@@ -72,13 +157,20 @@ struct Folder {
     std::string soundfont;  // empty: the default one
 };
 
+using Message = std::function<Matcher<std::string>(const Folder&)>;
+
 struct Fault {
     std::string name;
     std::function<void(Folder&)> make;
     // The error box before the window opens; nullptr when there is none.
-    std::function<Matcher<std::string>(const Folder&)> message;
+    Message message;
     // Whether the fanfare sounds when the player completes the game with sound on.
     bool fanfare;
+    // What changes once the window is open, before sound is switched on; nullptr for nothing.
+    std::function<void(Folder&)> change = nullptr;
+    // The error box when sound is switched on; nullptr: "MCI デバイスがありません." after a box
+    // at start, else none.
+    Message on_message = nullptr;
 };
 
 void PrintTo(const Fault& fault, std::ostream* out) {
@@ -105,6 +197,19 @@ const Fault kFaults[] = {
     {"MidiWithoutNotes", [](Folder& s) { s.dir.Write("koma.mid", testing::EmptyPieceMidi()); },
      [](const Folder&) { return Is("「koma.mid」は壊れた MIDI ファイルです (曲の長さが 0 です)"); },
      true},
+    {"UnreadableMusicFile", [](Folder& s) { MakeUnreadable(s.dir.Path("koma.mid")); },
+     [](const Folder&) { return Is("音楽ファイル「koma.mid」を読めません."); }, true},
+    // Read whole, either would take hundreds of MB before it could be refused.
+    {"HugeFileThatStartsLikeMidi",
+     [](Folder& s) { HugeFileLikeMidi(s.dir.Path("koma.mid"), std::uintmax_t{200} << 20); },
+     [](const Folder&) { return Is(kTooLarge); }, true},
+    // Three million notes at one tick: the synthesiser would spend minutes on the first block.
+    {"ThreeMillionNotesAtOnce",
+     [](Folder& s) { s.dir.Write("koma.mid", ManyNotesMidi(3'000'000, 0)); },
+     [](const Folder&) { return Is(kTooLarge); }, true},
+    // Still more notes at one tick than can sound: the game plays on, the terminal stays quiet.
+    {"DenseChordUnderTheSizeLimit",
+     [](Folder& s) { s.dir.Write("koma.mid", ManyNotesMidi(400'000, 0)); }, nullptr, true},
     {"FolderNamedKomaMid", [](Folder& s) { s.MakeFolder("koma.mid"); },
      [](const Folder&) { return Is("「koma.mid」はフォルダーで、音楽ファイルではありません."); },
      true},
@@ -121,6 +226,20 @@ const Fault kFaults[] = {
          std::filesystem::create_symlink("/dev/zero", s.dir.Path("koma.mid"));
      },
      [](const Folder&) { return Is("「koma.mid」は MIDI ファイルではありません."); }, true},
+    // What an upgrade of the sound font's package can do under a running game.
+    {"SoundfontBrokenSinceStart",
+     [](Folder& s) {
+         s.soundfont = s.dir.Path("font.sf2");
+         std::filesystem::copy_file(DefaultSoundfont(), s.soundfont);
+     },
+     nullptr, true,
+     [](Folder& s) {
+         std::filesystem::resize_file(s.soundfont, std::filesystem::file_size(s.soundfont) / 2);
+     },
+     [](const Folder& s) {
+         return Matcher<std::string>(
+             StartsWith("音色ファイル「" + s.soundfont + "」を読み込めません ("));
+     }},
     {"NoSoundfont", [](Folder& s) { s.soundfont = s.dir.Path("none.sf2"); },
      [](const Folder& s) { return Is("音色ファイル「" + s.soundfont + "」が見つかりません."); },
      true},
@@ -132,13 +251,9 @@ const Fault kFaults[] = {
              StartsWith("音色ファイル「" + s.soundfont + "」を読み込めません ("), EndsWith(")")));
      },
      true},
-    {"NoAudioOutput", [](Folder& s) { s.driver = "koma-no-such-driver"; },
-     [](const Folder&) {
-         // SDL's reason goes in the brackets.
-         return Matcher<std::string>(
-             AllOf(StartsWith("音楽を鳴らせません: 音声出力を開けません ("), EndsWith(")")));
-     },
-     false},
+    // Known only once the output is opened, when sound is switched on.
+    {"NoAudioOutput", [](Folder& s) { s.driver = "koma-no-such-driver"; }, nullptr, false, nullptr,
+     [](const Folder&) { return Is(kNoOutput); }},
     {"NoFanfareFile", [](Folder& s) { s.Remove("一等賞.wav"); }, nullptr, false},
     {"EmptyFanfareFile", [](Folder& s) { s.dir.Write("一等賞.wav", {}); }, nullptr, false},
     {"BrokenFanfareFile", [](Folder& s) { s.dir.Write("一等賞.wav", RandomBytes(3000)); }, nullptr,
@@ -173,6 +288,7 @@ class Game {
             return MakeSynthMusicDevice(*output_, soundfont);
         };
         options.play_effect = [this](const std::string& file) { effect_.Play(file); };
+        options.release_audio = [this] { return output_->CloseIfSilent(); };
         form_ = std::make_unique<app::TForm1>(std::move(options));
     }
     Game(const Game&) = delete;
@@ -221,15 +337,25 @@ TEST_P(SoundFaultTest, ThePlayerIsToldOnceAndTheGameStillWorks) {
         EXPECT_TRUE(closer.seen.empty());
         EXPECT_TRUE(form.MediaPlayer1().IsOpen());
     }
+    if (fault.change) {
+        fault.change(setup);
+    }
     form.show();
 
-    // Sound on: without music the player hears of it once more, and the switch stays on.
+    // Sound on: a failure is told once, and the switch stays on. The synthesiser's own
+    // messages never reach the terminal.
+    StderrCapture terminal(dir.Path("stderr.txt"));
     closer.seen.clear();
     QTest::mouseClick(form.RadioButton2(), Qt::LeftButton);
+    QTest::qWait(200);  // the first blocks of music are rendered
     EXPECT_TRUE(form.IsSoundOn());
-    if (fault.message) {
+    const Message on_message =
+        fault.on_message ? fault.on_message
+        : fault.message ? Message([](const Folder&) { return Is("MCI デバイスがありません."); })
+                        : nullptr;
+    if (on_message) {
         ASSERT_EQ(closer.seen.size(), 1U);
-        EXPECT_EQ(closer.seen[0].text, "MCI デバイスがありません.");
+        EXPECT_THAT(closer.seen[0].text.toStdString(), on_message(setup));
     } else {
         EXPECT_TRUE(closer.seen.empty());
     }
@@ -252,6 +378,7 @@ TEST_P(SoundFaultTest, ThePlayerIsToldOnceAndTheGameStillWorks) {
     const bool output_open = Mix_QuerySpec(nullptr, nullptr, nullptr) != 0;
     const int fanfares = output_open ? Mix_Playing(-1) : 0;
     EXPECT_EQ(fanfares, fault.fanfare ? 1 : 0) << "channels playing the fanfare";
+    EXPECT_THAT(terminal.Text(), Not(HasSubstr("fluidsynth")));
 }
 
 INSTANTIATE_TEST_SUITE_P(EachFault, SoundFaultTest, ::testing::ValuesIn(kFaults),

@@ -5,10 +5,7 @@
 #include <SDL_mixer.h>
 
 #include <chrono>
-#include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +14,7 @@
 #include "sound/sound_effect.h"
 #include "sound/synth_music_device.h"
 #include "sound_files.h"
+#include "support/disk_audio.h"
 
 namespace koma::sound {
 namespace {
@@ -25,32 +23,8 @@ using namespace std::chrono_literals;
 using testing::NotifyRecorder;
 using testing::TempDir;
 
-constexpr int kLoud = 500;  // well above rounding noise, well below any real sound
-
-// The samples of the disk driver's file.
-std::vector<std::int16_t> ReadSamples(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
-                                  std::istreambuf_iterator<char>()};
-    std::vector<std::int16_t> samples(bytes.size() / 2);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        const auto low = static_cast<unsigned char>(bytes[2 * i]);
-        const auto high = static_cast<unsigned char>(bytes[2 * i + 1]);
-        samples[i] = static_cast<std::int16_t>(low | (high << 8));
-    }
-    return samples;
-}
-
-std::size_t CountLoud(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to) {
-    std::size_t loud = 0;
-    const std::size_t end = std::min(to, samples.size());
-    for (std::size_t i = from; i < end; ++i) {
-        if (samples[i] > kLoud || samples[i] < -kLoud) {
-            ++loud;
-        }
-    }
-    return loud;
-}
+using koma::testing::CountLoud;
+using koma::testing::ReadDiskAudio;
 
 class RenderedOutputTest : public ::testing::Test {
   protected:
@@ -73,7 +47,7 @@ TEST_F(RenderedOutputTest, MusicIsHeardOnlyOncePlayed) {
     std::size_t per_second = 0;
     {
         AudioOutput output;
-        ASSERT_TRUE(output.IsOpen()) << output.Error();
+        ASSERT_NO_THROW(output.Open());
         per_second = PerSecond(output);
         const auto device = MakeSynthMusicDevice(output);
         device->Open(dir.Write("koma.mid", testing::OneNoteMidi()), recorder.Handler());
@@ -81,7 +55,7 @@ TEST_F(RenderedOutputTest, MusicIsHeardOnlyOncePlayed) {
         device->Play();
         ASSERT_TRUE(recorder.WaitFor(1, 3s));
     }
-    const auto samples = ReadSamples(raw);
+    const auto samples = ReadDiskAudio(raw);
     ASSERT_GT(samples.size(), per_second / 2);
     EXPECT_EQ(CountLoud(samples, 0, per_second / 5), 0U) << "sound before the play";
     EXPECT_GT(CountLoud(samples, 0, samples.size()), per_second / 10) << "no music";
@@ -91,19 +65,19 @@ TEST_F(RenderedOutputTest, EffectIsHeardWithoutAnyMusic) {
     std::size_t per_second = 0;
     {
         AudioOutput output;
-        ASSERT_TRUE(output.IsOpen()) << output.Error();
+        ASSERT_NO_THROW(output.Open());
         per_second = PerSecond(output);
         SoundEffect effect(output);
         effect.Play(dir.Write("一等賞.wav", testing::ToneWav(0.3)));
         std::this_thread::sleep_for(500ms);
     }
-    EXPECT_GT(CountLoud(ReadSamples(raw), 0, per_second), per_second / 10);
+    EXPECT_GT(CountLoud(ReadDiskAudio(raw), 0, per_second), per_second / 10);
 }
 
 TEST_F(RenderedOutputTest, EffectMixesWithTheMusicWhichCarriesOn) {
     {
         AudioOutput output;
-        ASSERT_TRUE(output.IsOpen()) << output.Error();
+        ASSERT_NO_THROW(output.Open());
         const auto device = MakeSynthMusicDevice(output);
         device->Open(dir.Write("koma.mid", testing::OneNoteMidi()), recorder.Handler());
         SoundEffect effect(output);
@@ -111,9 +85,9 @@ TEST_F(RenderedOutputTest, EffectMixesWithTheMusicWhichCarriesOn) {
         effect.Play(dir.Write("一等賞.wav", testing::ToneWav(0.3)));
         EXPECT_EQ(Mix_Playing(-1), 1);
         ASSERT_TRUE(recorder.WaitFor(1, 3s));
-        EXPECT_EQ(recorder.Kinds(), (std::vector{NotifyKind::Successful}));
+        EXPECT_EQ(recorder.Kinds(), (std::vector{NotifyKind::kSuccessful}));
     }
-    const auto samples = ReadSamples(raw);
+    const auto samples = ReadDiskAudio(raw);
     EXPECT_GT(CountLoud(samples, 0, samples.size()), 0U);
 }
 

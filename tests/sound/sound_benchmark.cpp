@@ -4,12 +4,11 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,6 +18,7 @@
 #include "sound/media_player.h"
 #include "sound/synth_music_device.h"
 #include "sound_files.h"
+#include "support/disk_audio.h"
 
 namespace koma::sound {
 namespace {
@@ -97,6 +97,41 @@ void BM_CpuWhileOpenAndIdle(benchmark::State& state) {
 }
 BENCHMARK(BM_CpuWhileOpenAndIdle)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
+// From the click on sound on to the first audible sample, as the window does it: the output,
+// the synthesiser and the sound font are all made on that click. Written through the disk
+// driver, whose file starts when the output opens and then runs in real time.
+void BM_FirstPlayLatency(benchmark::State& state) {
+    const TempDir dir;
+    const std::string raw = dir.Path("first.raw");
+    UseDriver("disk");
+    setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+    const std::string piece = PieceFile(dir);
+    double open_ms = 0.0;
+    double load_ms = 0.0;
+    int rate = 0;
+    for (auto _ : state) {
+        AudioOutput output;
+        MediaPlayer player(piece, [&output] { return MakeSynthMusicDevice(output); });
+        player.Open();  // at start-up
+        const auto click = std::chrono::steady_clock::now();
+        output.Open();
+        const auto opened = std::chrono::steady_clock::now();
+        player.Rewind();
+        player.Play();
+        const auto playing = std::chrono::steady_clock::now();
+        rate = output.SampleRate();
+        std::this_thread::sleep_for(1s);
+        open_ms = std::chrono::duration<double, std::milli>(opened - click).count();
+        load_ms = std::chrono::duration<double, std::milli>(playing - click).count();
+    }
+    const std::vector<std::int16_t> samples = koma::testing::ReadDiskAudio(raw);
+    const auto first = std::find_if(samples.begin(), samples.end(), koma::testing::IsLoud);
+    const auto frame = static_cast<double>(first - samples.begin()) / AudioOutput::kChannels;
+    state.counters["load_ms"] = load_ms;
+    state.counters["audible_ms"] = open_ms + 1000.0 * frame / rate;
+}
+BENCHMARK(BM_FirstPlayLatency)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
 // The loop as the window runs it: each notification makes the main thread play again. A one
 // second piece whose note stops at half time is written through the disk driver; the distance
 // between the notes' onsets, less the piece's second, is the pause the loop adds.
@@ -105,9 +140,11 @@ void BM_LoopGap(benchmark::State& state) {
     const std::string raw = dir.Path("loop.raw");
     UseDriver("disk");
     setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
-    const std::string piece = dir.Write(
-        "loop.mid", testing::MidiFile({testing::MidiTrack(
-                        {{0, {0xC0, 0}}, {0, {0x90, 72, 110}}, {480, {0x80, 72, 64}}}, 960)}));
+    tune::MidiTrack track;
+    track.AddProgram(0, 0, 0);
+    track.AddNote(0, 480, 0, 72, 110);
+    const std::string piece =
+        dir.Write("loop.mid", tune::EncodeMidiFile({track}, testing::kTicksPerQuarter, 960));
     constexpr int kPasses = 5;
     int rate = 0;
     for (auto _ : state) {
@@ -133,17 +170,12 @@ void BM_LoopGap(benchmark::State& state) {
             }
         }
     }
-    std::ifstream in(raw, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
-                                  std::istreambuf_iterator<char>()};
+    const std::vector<std::int16_t> samples = koma::testing::ReadDiskAudio(raw);
     std::vector<double> onsets;  // seconds
-    const std::size_t frames = bytes.size() / 4;
+    const std::size_t frames = samples.size() / 2;
     std::size_t quiet = frames;  // frames since the last loud one
     for (std::size_t frame = 0; frame < frames; ++frame) {
-        const auto low = static_cast<unsigned char>(bytes[4 * frame]);
-        const auto high = static_cast<unsigned char>(bytes[4 * frame + 1]);
-        const int sample = static_cast<std::int16_t>(low | (high << 8));
-        if (sample > 500 || sample < -500) {
+        if (koma::testing::IsLoud(samples[2 * frame])) {
             if (quiet > static_cast<std::size_t>(rate / 20)) {
                 onsets.push_back(static_cast<double>(frame) / rate);
             }

@@ -2,10 +2,16 @@
 // discards it. The pieces are half a second long.
 #include "sound/synth_music_device.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -30,7 +36,7 @@ class SynthMusicDeviceTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_EQ(setenv("SDL_AUDIODRIVER", "dummy", 1), 0);
         output = std::make_unique<AudioOutput>();
-        ASSERT_TRUE(output->IsOpen()) << output->Error();
+        ASSERT_NO_THROW(output->Open());
         midi = dir.Write("koma.mid", testing::OneNoteMidi(kPieceTicks));
         device = MakeSynthMusicDevice(*output);
     }
@@ -64,7 +70,7 @@ TEST_F(SynthMusicDeviceTest, PlayToTheEndSendsOneSuccessfulNotificationPromptly)
     EXPECT_EQ(device->Position(), device->Length());
 
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(recorder.Kinds(), (std::vector{NotifyKind::Successful}));
+    EXPECT_EQ(recorder.Kinds(), (std::vector{NotifyKind::kSuccessful}));
     EXPECT_EQ(device->Position(), device->Length());  // the tick runs on; the position does not
 }
 
@@ -73,7 +79,7 @@ TEST_F(SynthMusicDeviceTest, StopSendsOneAbortedNotificationAndKeepsThePosition)
     device->Play();
     std::this_thread::sleep_for(250ms);
     device->Stop();
-    EXPECT_EQ(recorder.Kinds(), (std::vector{NotifyKind::Aborted}));  // sent inside Stop()
+    EXPECT_EQ(recorder.Kinds(), (std::vector{NotifyKind::kAborted}));  // sent inside Stop()
     const long stopped_at = device->Position();
     EXPECT_GT(stopped_at, 0);
     EXPECT_LT(stopped_at, kPieceTicks);
@@ -88,7 +94,7 @@ TEST_F(SynthMusicDeviceTest, StopSendsOneAbortedNotificationAndKeepsThePosition)
     std::this_thread::sleep_for(30ms);
     EXPECT_GE(device->Position(), stopped_at);
     ASSERT_TRUE(recorder.WaitFor(2, kPatience));
-    EXPECT_EQ(recorder.Kinds(), (std::vector{NotifyKind::Aborted, NotifyKind::Successful}));
+    EXPECT_EQ(recorder.Kinds(), (std::vector{NotifyKind::kAborted, NotifyKind::kSuccessful}));
 }
 
 TEST_F(SynthMusicDeviceTest, SeekToStartRewindsAndStartsNothing) {
@@ -120,7 +126,7 @@ TEST_F(SynthMusicDeviceTest, PlayWhilePlayingCarriesOnWithOneNotification) {
     device->Play();
     ASSERT_TRUE(recorder.WaitFor(1, kPatience));
     std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(recorder.Kinds(), (std::vector{NotifyKind::Successful}));
+    EXPECT_EQ(recorder.Kinds(), (std::vector{NotifyKind::kSuccessful}));
 }
 
 TEST_F(SynthMusicDeviceTest, DestroyingWhilePlayingEndsTheMusicSilently) {
@@ -144,6 +150,71 @@ TEST_F(SynthMusicDeviceTest, ReopeningStartsAfreshWithTheNewHandler) {
     EXPECT_TRUE(recorder.Kinds().empty());
 }
 
+// The audio output is held only while the music can be heard: opened by the first play, closed
+// once the piece and its reverb's tail have ended, opened again by the next play.
+TEST_F(SynthMusicDeviceTest, TheOutputIsOpenOnlyWhileTheMusicCanBeHeard) {
+    output->Close();
+    Open();
+    EXPECT_FALSE(output->IsOpen()) << "opening the music opened the output";
+    device->Play();
+    EXPECT_TRUE(output->IsOpen());
+    EXPECT_FALSE(output->CloseIfSilent()) << "closed while playing";
+    ASSERT_TRUE(recorder.WaitFor(1, kPatience));
+    const auto deadline = Clock::now() + 5s;  // the tail lasts about two seconds
+    while (!output->CloseIfSilent() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_FALSE(output->IsOpen()) << "still open once silent";
+
+    device->SeekToStart();
+    device->Play();
+    EXPECT_TRUE(output->IsOpen());
+    ASSERT_TRUE(recorder.WaitFor(2, kPatience));
+    EXPECT_EQ(recorder.Kinds(), (std::vector(2, NotifyKind::kSuccessful)));
+}
+
+// The name is looked at once: a file swapped for a pipe between a check and the open must not
+// block the open, since a pipe waits for a writer that never comes.
+TEST_F(SynthMusicDeviceTest, AFileSwappedForAPipeNeverBlocksTheOpen) {
+    const std::string pipe = dir.Path("pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const std::string name = dir.Path("swapped.mid");
+    std::atomic<bool> done{false};
+    std::atomic<int> opens{0};
+    std::atomic<bool> stuck{false};
+    std::thread swapper([&] {
+        const std::string link = dir.Path("link");
+        int seen = -1;
+        auto since = Clock::now();
+        for (bool to_pipe = false; !done; to_pipe = !to_pipe) {
+            std::filesystem::create_symlink(to_pipe ? pipe : midi, link);
+            std::filesystem::rename(link, name);
+            if (opens != seen) {
+                seen = opens;
+                since = Clock::now();
+            } else if (Clock::now() - since > 2s) {
+                // An open waits on the pipe: a writer that closes at once lets the test end.
+                const int writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+                if (writer >= 0) {
+                    stuck = true;
+                    close(writer);
+                }
+                since = Clock::now();
+            }
+        }
+    });
+    for (const auto until = Clock::now() + 1s; Clock::now() < until; ++opens) {
+        try {
+            device->Open(name, nullptr);
+        } catch (const SoundError&) {
+            // Refused as not a MIDI file: what a pipe should get.
+        }
+    }
+    done = true;
+    swapper.join();
+    EXPECT_FALSE(stuck) << "an open waited on the pipe";
+}
+
 // The music loop of the window: every notification plays again through the player, whose
 // auto-rewind starts each pass from the beginning.
 TEST_F(SynthMusicDeviceTest, PlayerLoopsThePieceFromTheBeginning) {
@@ -158,7 +229,7 @@ TEST_F(SynthMusicDeviceTest, PlayerLoopsThePieceFromTheBeginning) {
         ASSERT_TRUE(recorder.WaitFor(pass, kPatience)) << "pass " << pass;
         EXPECT_GE(Clock::now() - start, 400ms) << "pass " << pass << " was not a whole pass";
     }
-    EXPECT_EQ(recorder.Kinds(), (std::vector(3, NotifyKind::Successful)));
+    EXPECT_EQ(recorder.Kinds(), (std::vector(3, NotifyKind::kSuccessful)));
 }
 
 }  // namespace

@@ -6,10 +6,8 @@
 //     player.SetNotifyHandler(...);
 //     player.Open();                  // log: "open koma.mid"
 //     player.Play();                  // log: "play" (after "seek" when position == length)
-//     backend.FinishPlay();           // position = length, handler(Successful)
-//     backend.deliver_aborted_at_once = false;
-//     player.Stop();                  // log: "stop"; the Aborted notification is held...
-//     backend.DeliverHeld();          // ...until the test delivers it
+//     backend.FinishPlay();           // position = length, handler(kSuccessful)
+//     player.Stop();                  // log: "stop", "notify aborted"
 //
 // Everything runs on the calling thread; nothing here is thread-safe.
 #pragma once
@@ -25,13 +23,13 @@ namespace koma::sound::testing {
 
 inline std::string NotifyName(NotifyKind kind) {
     switch (kind) {
-        case NotifyKind::Successful:
+        case NotifyKind::kSuccessful:
             return "successful";
-        case NotifyKind::Superseded:
+        case NotifyKind::kSuperseded:
             return "superseded";
-        case NotifyKind::Aborted:
+        case NotifyKind::kAborted:
             return "aborted";
-        case NotifyKind::Failure:
+        case NotifyKind::kFailure:
             return "failure";
     }
     return "?";
@@ -54,14 +52,15 @@ struct FakeMusicBackend {
     bool fail_stop = false;
     bool fail_seek = false;
 
-    // Stop() while playing: true calls the handler with Aborted inside Stop(); false keeps the
-    // notification for DeliverHeld(), so it can arrive after other events, as a queue would.
-    bool deliver_aborted_at_once = true;
+    // Non-empty: Prepare (what Rewind and Play of the player call first) throws SoundError with
+    // this message, as a device does that cannot make its sound.
+    std::string prepare_error;
+    int prepares = 0;
 
     int devices_made = 0;
     int devices_open = 0;
 
-    // Ends the current play at the end of the piece: position = length, handler(Successful).
+    // Ends the current play at the end of the piece: position = length, handler(kSuccessful).
     // Returns false (and does nothing) when nothing is playing.
     bool FinishPlay() {
         if (!playing) {
@@ -69,24 +68,12 @@ struct FakeMusicBackend {
         }
         playing = false;
         position = length;
-        Notify(NotifyKind::Successful);
-        return true;
-    }
-
-    // Delivers the oldest held notification; false when none is held.
-    bool DeliverHeld() {
-        if (held.empty()) {
-            return false;
-        }
-        const NotifyKind kind = held.front();
-        held.erase(held.begin());
-        Notify(kind);
+        Notify(NotifyKind::kSuccessful);
         return true;
     }
 
     void ClearLog() { log.clear(); }
 
-    std::vector<NotifyKind> held;
     MusicDevice::NotifyHandler handler;  // of the device opened last
 
     void Notify(NotifyKind kind) {
@@ -120,6 +107,12 @@ class FakeMusicDevice : public MusicDevice {
         backend_.handler = std::move(notify);
         backend_.playing = false;
     }
+    void Prepare() override {
+        ++backend_.prepares;
+        if (!backend_.prepare_error.empty()) {
+            throw SoundError(backend_.prepare_error);
+        }
+    }
     void Play() override {
         Operation("play", backend_.fail_play);
         backend_.playing = true;
@@ -130,11 +123,7 @@ class FakeMusicDevice : public MusicDevice {
             return;
         }
         backend_.playing = false;
-        if (backend_.deliver_aborted_at_once) {
-            backend_.Notify(NotifyKind::Aborted);
-        } else {
-            backend_.held.push_back(NotifyKind::Aborted);
-        }
+        backend_.Notify(NotifyKind::kAborted);
     }
     void SeekToStart() override {
         Operation("seek", backend_.fail_seek);

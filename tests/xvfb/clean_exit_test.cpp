@@ -2,15 +2,14 @@
 // nothing left running. Under the sanitizers a leak at exit would also change the status.
 #include <gtest/gtest.h>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
-#include <cstdint>
 
 #include "board/puzzle.h"
 #include "solver/solver.h"
+#include "support/disk_audio.h"
 #include "tools/support/recording_view.h"
 #include "x_session.h"
 
@@ -73,22 +72,6 @@ QStringList ClicksToSolveFromTheStart() {
     return arguments;
 }
 
-// The loud samples in SDL's disk driver output (S16 stereo).
-std::int64_t LoudSamples(const QString& raw) {
-    QFile file(raw);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    const QByteArray bytes = file.readAll();
-    std::int64_t loud = 0;
-    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
-        const auto sample = static_cast<std::int16_t>(
-            static_cast<std::uint8_t>(bytes[i]) | (static_cast<std::uint8_t>(bytes[i + 1]) << 8));
-        loud += (sample > 500 || sample < -500) ? 1 : 0;
-    }
-    return loud;
-}
-
 class CleanExit : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(x.ok()) << "Xvfb did not start"; }
@@ -115,7 +98,9 @@ TEST_F(CleanExit, ClosingTheWindowWhileTheMusicPlays) {
 
     ASSERT_TRUE(x.RequestClose(window));
     ExpectCleanExit(game.process());
-    EXPECT_GT(LoudSamples(game.folder() + QStringLiteral("/sound.raw")), 1000)
+    EXPECT_GT(koma::testing::CountLoud(
+                  koma::testing::ReadDiskAudio(game.folder().toStdString() + "/sound.raw")),
+              1000U)
         << "the music was not playing when the window closed";
 }
 

@@ -1,0 +1,77 @@
+#!/bin/sh
+# The game against a real sound server: a private PulseAudio with a null sink, the game in a
+# private Xvfb with SDL choosing its driver itself. Shows that KOMA holds no stream while sound
+# is off, that the music reaches the sink's monitor once it is on, and that the stream is gone
+# again a few seconds after sound off.
+#
+#   pulse_check.sh KOMA_BINARY ASSETS_DIR
+#
+# Needs pulseaudio, pactl, parec (pulseaudio-utils), Xvfb and xdotool.
+set -u
+koma=$1
+assets=$2
+work=$(mktemp -d)
+pids=""
+cleanup() {
+    for pid in $pids; do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*"
+    exit 1
+}
+
+mkdir -m 700 "$work/run" "$work/game"
+export XDG_RUNTIME_DIR="$work/run" HOME="$work"
+unset SDL_AUDIODRIVER PULSE_SERVER
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=file:"$work/pulse.log" \
+    -L module-native-protocol-unix -L "module-null-sink sink_name=koma_null" &
+pids="$pids $!"
+for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+pactl info >/dev/null 2>&1 || fail "PulseAudio did not start: $(tail -3 "$work/pulse.log")"
+pactl set-default-sink koma_null
+
+# Xvfb picks a free display and writes its number once it accepts clients.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+pids="$pids $!"
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$work/display")"
+cp "$assets/koma.mid" "$assets/一等賞.wav" "$work/game/"
+(cd "$work/game" && exec "$koma") 2>"$work/koma.err" &
+pids="$pids $!"
+xdotool search --sync --name '^KOMA$' >/dev/null 2>&1 || fail "no window"
+sleep 2
+
+streams() { pactl list short sink-inputs | wc -l; }
+# The loudest sample the sink's monitor carries over $1 seconds.
+peak() {
+    timeout "$1" parec -d koma_null.monitor --raw --format=s16le --channels=2 --rate=44100 \
+        >"$work/monitor.raw" 2>/dev/null
+    od -An -v -td2 -w2 "$work/monitor.raw" |
+        awk '{ v = $1 < 0 ? -$1 : $1; if (v > m) m = v } END { print m + 0 }'
+}
+# Without a window manager the client area sits at the window's place, 318, 191.
+click() { xdotool mousemove $((318 + $1)) $((191 + $2)) click 1; }
+
+off_streams=$(streams)
+echo "sound off at start: $off_streams KOMA streams"
+click 218 440 # "BGMや効果音を出す"
+sleep 1
+on_streams=$(streams)
+on_peak=$(peak 3)
+echo "sound on: $on_streams streams, monitor peak $on_peak of 32767"
+click 50 440 # "BGMや効果音は出さない"
+sleep 6
+after_streams=$(streams)
+after_peak=$(peak 1)
+echo "6 s after sound off: $after_streams streams, monitor peak $after_peak"
+
+[ "$off_streams" -eq 0 ] || fail "a stream while sound was off at start"
+[ "$on_streams" -ge 1 ] || fail "no stream with sound on"
+[ "$on_peak" -gt 3000 ] || fail "no music on the sink"
+[ "$after_streams" -eq 0 ] || fail "the stream stayed after sound off"
+[ "$after_peak" -lt 100 ] || fail "sound after sound off"
+echo PASS
