@@ -71,22 +71,6 @@ class TForm1 : public QWidget, public View {
     void RadioButton1MouseDown();
     void MediaPlayer1Notify(sound::NotifyKind kind);
 
-    // Until the sound tests reach the window through testing::FormProbe as the others do: the
-    // same accessors, for them only. Remove this block once they have switched.
-    struct BoardAccess {
-        Puzzle& puzzle;
-        View& view;
-        const Grid& cells() const { return puzzle.cells(); }
-        void SetCells(const Grid& board) { puzzle = Puzzle(view, board); }
-    };
-    BoardAccess puzzle() { return {puzzle_, *this}; }
-    BoardFrame* Shape1() const { return shape1_; }
-    QPushButton* Button1() const { return button1_; }
-    QPushButton* Button3() const { return button3_; }
-    QRadioButton* RadioButton1() const { return radio_button1_; }
-    QRadioButton* RadioButton2() const { return radio_button2_; }
-    sound::MediaPlayer& MediaPlayer1() { return media_player1_; }
-
   protected:
     void paintEvent(QPaintEvent* event) override;  // FormPaint
     void showEvent(QShowEvent* event) override;

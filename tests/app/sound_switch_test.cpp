@@ -21,8 +21,8 @@ class SoundSwitch : public testing::FormTest {
     // Lets queued notifications reach the window, as the event loop would.
     static void RunQueued() { QCoreApplication::processEvents(); }
 
-    void SwitchOn() { QTest::mouseClick(form.RadioButton2(), Qt::LeftButton); }
-    void SwitchOff() { QTest::mouseClick(form.RadioButton1(), Qt::LeftButton); }
+    void SwitchOn() { QTest::mouseClick(probe.RadioButton2(), Qt::LeftButton); }
+    void SwitchOff() { QTest::mouseClick(probe.RadioButton1(), Qt::LeftButton); }
 };
 
 TEST_F(SoundSwitch, StartsSilentWithTheMusicOpen) {
@@ -54,13 +54,13 @@ TEST_F(SoundSwitch, OffIsSilentWhicheverWayTheAbortArrives) {
         ASSERT_TRUE(music.playing);
         music.ClearLog();
 
-        QTest::mousePress(form.RadioButton1(), Qt::LeftButton);
+        QTest::mousePress(probe.RadioButton1(), Qt::LeftButton);
         EXPECT_FALSE(music.playing) << "the press stops the music";
         if (abort_before_click_completes) {
             RunQueued();  // the switch is still on: the music resumes where it stopped
             EXPECT_TRUE(music.playing);
         }
-        QTest::mouseRelease(form.RadioButton1(), Qt::LeftButton);
+        QTest::mouseRelease(probe.RadioButton1(), Qt::LeftButton);
         RunQueued();
         EXPECT_FALSE(music.playing);
         EXPECT_FALSE(form.IsSoundOn());
@@ -88,12 +88,14 @@ TEST_F(SoundSwitch, OffReleasesTheAudioOnceNothingSounds) {
     FormOptions options = Options();
     options.release_audio = [&asked] { return ++asked >= 2; };  // still sounding at first
     TForm1 window(std::move(options));
-    QTest::mouseClick(window.RadioButton2(), Qt::LeftButton);
-    QTest::mouseClick(window.RadioButton1(), Qt::RightButton);  // stops, but the switch stays on
+    const testing::FormProbe window_probe{window};
+    QTest::mouseClick(window_probe.RadioButton2(), Qt::LeftButton);
+    QTest::mouseClick(window_probe.RadioButton1(),
+                      Qt::RightButton);  // stops, but the switch stays on
     QTest::qWait(1500);
     EXPECT_EQ(asked, 0) << "released while sound is on";
 
-    QTest::mouseClick(window.RadioButton1(), Qt::LeftButton);
+    QTest::mouseClick(window_probe.RadioButton1(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(asked, 2, 5000);
     QTest::qWait(1500);
     EXPECT_EQ(asked, 2) << "still asking once released";
@@ -103,7 +105,7 @@ TEST_F(SoundSwitch, RightButtonPressOnOffResumesWhereItStopped) {
     SwitchOn();
     music.position = 250;  // somewhere in the piece
     music.ClearLog();
-    QTest::mouseClick(form.RadioButton1(), Qt::RightButton);
+    QTest::mouseClick(probe.RadioButton1(), Qt::RightButton);
     RunQueued();
     EXPECT_EQ(music.log, (Log{"stop", "notify aborted", "play"}));
     EXPECT_EQ(music.position, 250);
@@ -115,7 +117,7 @@ TEST_F(SoundSwitch, PressingTheCheckedOnButtonSendsNothing) {
     SwitchOn();
     music.ClearLog();
     SwitchOn();
-    QTest::mouseClick(form.RadioButton2(), Qt::RightButton);
+    QTest::mouseClick(probe.RadioButton2(), Qt::RightButton);
     RunQueued();
     EXPECT_TRUE(music.log.empty());
 }
@@ -124,8 +126,8 @@ TEST_F(SoundSwitch, KeyboardSwitchesLikeTheMouse) {
     form.show();
     form.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-    form.RadioButton1()->setFocus();
-    QTest::keyClick(form.RadioButton1(), Qt::Key_Right);
+    probe.RadioButton1()->setFocus();
+    QTest::keyClick(probe.RadioButton1(), Qt::Key_Right);
     EXPECT_TRUE(form.IsSoundOn());
     EXPECT_EQ(music.log, (Log{"seek", "play"}));
 }
@@ -142,7 +144,7 @@ TEST_F(SoundSwitch, DeviceErrorsOnPlayStopAndRewindPassSilently) {
 }
 
 TEST_F(SoundSwitch, CompletionPlaysTheFanfareOnlyWithSoundOn) {
-    form.puzzle().SetCells(GoalLayout);
+    probe.LoadBoard(GoalLayout);
     PressCell(1, 1);
     {
         ModalCloser closer;
@@ -150,9 +152,9 @@ TEST_F(SoundSwitch, CompletionPlaysTheFanfareOnlyWithSoundOn) {
     }
     EXPECT_TRUE(effects.empty());
 
-    QTest::mouseClick(form.Button3(), Qt::LeftButton);
+    QTest::mouseClick(probe.Button3(), Qt::LeftButton);
     SwitchOn();
-    form.puzzle().SetCells(GoalLayout);
+    probe.LoadBoard(GoalLayout);
     PressCell(1, 1);
     ModalCloser closer;
     closer.on_box = [this] { EXPECT_EQ(effects.size(), 1U) << "the fanfare starts first"; };
@@ -175,32 +177,33 @@ TEST(SoundSwitchWithoutMusic, OneErrorBoxBeforeTheWindowThenTheGamePlays) {
     bool shown_when_box_came = true;
     closer.on_box = [&] { shown_when_box_came = window && window->isVisible(); };
     window = std::make_unique<TForm1>(std::move(options));
+    const testing::FormProbe probe{*window};
     ASSERT_EQ(closer.seen.size(), 1U);
     EXPECT_FALSE(shown_when_box_came);
     EXPECT_EQ(closer.seen[0].title, "KOMA");
     EXPECT_EQ(closer.seen[0].text, "「koma.mid」が見つかりません.");
     EXPECT_EQ(closer.seen[0].icon, QMessageBox::Critical);
-    EXPECT_EQ(window->puzzle().cells(), StartLayout) << "the board was laid out before the open";
+    EXPECT_EQ(probe.puzzle().cells(), StartLayout) << "the board was laid out before the open";
 
     // Switching on reports the missing device once and stays on.
     closer.seen.clear();
-    QTest::mouseClick(window->RadioButton2(), Qt::LeftButton);
+    QTest::mouseClick(probe.RadioButton2(), Qt::LeftButton);
     ASSERT_EQ(closer.seen.size(), 1U);
     EXPECT_EQ(closer.seen[0].text, "MCI デバイスがありません.");
     EXPECT_TRUE(window->IsSoundOn());
 
     // The fanfare still plays on completion.
-    window->puzzle().SetCells(GoalLayout);
-    QTest::mouseClick(window->Shape1(), Qt::LeftButton, {}, QPoint(150, 150));
+    probe.LoadBoard(GoalLayout);
+    QTest::mouseClick(probe.Shape1(), Qt::LeftButton, {}, QPoint(150, 150));
     closer.seen.clear();
-    QTest::mouseClick(window->Shape1(), Qt::LeftButton, {}, QPoint(50, 150));
+    QTest::mouseClick(probe.Shape1(), Qt::LeftButton, {}, QPoint(50, 150));
     ASSERT_EQ(closer.seen.size(), 1U);
     EXPECT_EQ(closer.seen[0].text, "できた!!!!");
     EXPECT_EQ(effects, std::vector<std::string>{"一等賞.wav"});
 
     // Switching off reports it from the press and again from the click.
     closer.seen.clear();
-    QTest::mouseClick(window->RadioButton1(), Qt::LeftButton);
+    QTest::mouseClick(probe.RadioButton1(), Qt::LeftButton);
     EXPECT_EQ(closer.seen.size(), 2U);
     EXPECT_FALSE(window->IsSoundOn());
 }

@@ -26,6 +26,7 @@
 
 #include "app/board_frame.h"
 #include "app/form1.h"
+#include "form_probe.h"
 #include "modal_closer.h"
 #include "sound/audio_output.h"
 #include "sound/sound_effect.h"
@@ -326,16 +327,17 @@ TEST_P(SoundFaultTest, ThePlayerIsToldOnceAndTheGameStillWorks) {
     app::testing::ModalCloser closer;
     Game game(setup);
     app::TForm1& form = game.form();
+    const app::testing::FormProbe probe{form};
 
     // What the player is told before the window opens.
     if (fault.message) {
         ASSERT_EQ(closer.seen.size(), 1U);
         EXPECT_EQ(closer.seen[0].icon, QMessageBox::Critical);
         EXPECT_THAT(closer.seen[0].text.toStdString(), fault.message(setup));
-        EXPECT_FALSE(form.MediaPlayer1().IsOpen());
+        EXPECT_FALSE(probe.MediaPlayer1().IsOpen());
     } else {
         EXPECT_TRUE(closer.seen.empty());
-        EXPECT_TRUE(form.MediaPlayer1().IsOpen());
+        EXPECT_TRUE(probe.MediaPlayer1().IsOpen());
     }
     if (fault.change) {
         fault.change(setup);
@@ -346,7 +348,7 @@ TEST_P(SoundFaultTest, ThePlayerIsToldOnceAndTheGameStillWorks) {
     // messages never reach the terminal.
     StderrCapture terminal(dir.Path("stderr.txt"));
     closer.seen.clear();
-    QTest::mouseClick(form.RadioButton2(), Qt::LeftButton);
+    QTest::mouseClick(probe.RadioButton2(), Qt::LeftButton);
     QTest::qWait(200);  // the first blocks of music are rendered
     EXPECT_TRUE(form.IsSoundOn());
     const Message on_message =
@@ -362,16 +364,16 @@ TEST_P(SoundFaultTest, ThePlayerIsToldOnceAndTheGameStillWorks) {
 
     // The game plays: the computer solves it, and after a restart the player completes it.
     closer.seen.clear();
-    QTest::mouseClick(form.Button1(), Qt::LeftButton);
-    EXPECT_EQ(form.puzzle().cells(), GoalLayout);
-    QTest::mouseClick(form.Button3(), Qt::LeftButton);
-    EXPECT_EQ(form.puzzle().cells(), StartLayout);
+    QTest::mouseClick(probe.Button1(), Qt::LeftButton);
+    EXPECT_EQ(probe.puzzle().cells(), GoalLayout);
+    QTest::mouseClick(probe.Button3(), Qt::LeftButton);
+    EXPECT_EQ(probe.puzzle().cells(), StartLayout);
     Grid one_short = GoalLayout;
     std::swap(one_short[0][1], one_short[1][1]);  // the blank beside its goal cell
-    form.puzzle().SetCells(one_short);
+    probe.LoadBoard(one_short);
     const QPoint blank_cell(CellLeft(0) + 30, CellTop(1) + 30);  // client coordinates
-    QTest::mouseClick(form.Shape1(), Qt::LeftButton, {}, blank_cell - form.Shape1()->pos());
-    EXPECT_EQ(form.puzzle().cells(), GoalLayout);
+    QTest::mouseClick(probe.Shape1(), Qt::LeftButton, {}, blank_cell - probe.Shape1()->pos());
+    EXPECT_EQ(probe.puzzle().cells(), GoalLayout);
     ASSERT_EQ(closer.seen.size(), 1U);
     EXPECT_EQ(closer.seen[0].text, "できた!!!!");
     // Mix_Playing may only be asked while an output is open.
