@@ -68,15 +68,15 @@ void SilenceFluidSynth() {
 class LogCapture {
   public:
     LogCapture() {
-        for (int level = 0; level < LAST_LOG_LEVEL; ++level) {
-            previous_.at(Index(level)) = fluid_set_log_function(level, &Collect, this);
+        for (std::size_t i = 0; i < previous_.size(); ++i) {
+            previous_.at(i) = fluid_set_log_function(static_cast<int>(i), &Collect, this);
         }
     }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
     ~LogCapture() {
-        for (int level = 0; level < LAST_LOG_LEVEL; ++level) {
-            fluid_set_log_function(level, previous_.at(Index(level)), nullptr);
+        for (std::size_t i = 0; i < previous_.size(); ++i) {
+            fluid_set_log_function(static_cast<int>(i), previous_.at(i), nullptr);
         }
     }
 
@@ -87,8 +87,6 @@ class LogCapture {
     }
 
   private:
-    static std::size_t Index(int level) { return static_cast<std::size_t>(level); }
-
     static void Collect(int level, const char* message, void* data) {
         if (data == nullptr || message == nullptr || level > FLUID_ERR) {
             return;

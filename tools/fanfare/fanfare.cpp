@@ -68,6 +68,11 @@ double Envelope(double t, double length) {
     return level;
 }
 
+// How many samples `seconds` last, rounded to the nearest.
+std::size_t Samples(double seconds) {
+    return static_cast<std::size_t>(std::lround(seconds * kSampleRate));
+}
+
 double VibratoAmount(const Note& note, double t) {
     if (!note.vibrato || t < kVibratoDelay) {
         return 0.0;
@@ -78,8 +83,8 @@ double VibratoAmount(const Note& note, double t) {
 // Adds one note into `mix`. The upper harmonics grow faster than the fundamental as the note
 // gets louder, which is what makes it sound blown rather than bowed.
 void AddNote(std::vector<double>& mix, const Note& note) {
-    const auto first = static_cast<std::size_t>(std::lround(note.start * kSampleRate));
-    const auto count = static_cast<std::size_t>(std::lround(note.length * kSampleRate));
+    const std::size_t first = Samples(note.start);
+    const std::size_t count = Samples(note.length);
     const double base = KeyFrequency(note.key);
     double phase = 0.0;
     for (std::size_t i = 0; i < count && first + i < mix.size(); ++i) {
@@ -101,7 +106,7 @@ void AddNote(std::vector<double>& mix, const Note& note) {
 }
 
 void FadeOut(std::vector<double>& mix) {
-    const auto fade = static_cast<std::size_t>(std::lround(kFadeOut * kSampleRate));
+    const std::size_t fade = Samples(kFadeOut);
     const std::size_t from = mix.size() - std::min(fade, mix.size());
     for (std::size_t i = from; i < mix.size(); ++i) {
         const double left = static_cast<double>(mix.size() - i) / static_cast<double>(fade);
@@ -124,7 +129,7 @@ void AppendTag(std::vector<std::uint8_t>& out, std::string_view tag) {
 }  // namespace
 
 std::vector<std::int16_t> SynthesiseFanfare() {
-    std::vector<double> mix(static_cast<std::size_t>(std::lround(kDuration * kSampleRate)), 0.0);
+    std::vector<double> mix(Samples(kDuration), 0.0);
     for (const Note& note : kScore) {
         AddNote(mix, note);
     }
