@@ -49,6 +49,14 @@ void UseDriver(const char* driver) {
     setenv("SDL_AUDIODRIVER", driver, 1);
 }
 
+// Sends the output to the disk driver's file `name` in `dir`, whose path it returns.
+std::string UseDiskFile(const TempDir& dir, const std::string& name) {
+    std::string raw = dir.Path(name);
+    UseDriver("disk");
+    setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+    return raw;
+}
+
 void BM_Open(benchmark::State& state) {
     UseDriver("dummy");
     const TempDir dir;
@@ -102,9 +110,7 @@ BENCHMARK(BM_CpuWhileOpenAndIdle)->Unit(benchmark::kSecond)->Iterations(1)->UseR
 // driver, whose file starts when the output opens and then runs in real time.
 void BM_FirstPlayLatency(benchmark::State& state) {
     const TempDir dir;
-    const std::string raw = dir.Path("first.raw");
-    UseDriver("disk");
-    setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+    const std::string raw = UseDiskFile(dir, "first.raw");
     const std::string piece = PieceFile(dir);
     double open_ms = 0.0;
     double load_ms = 0.0;
@@ -137,9 +143,7 @@ BENCHMARK(BM_FirstPlayLatency)->Unit(benchmark::kMillisecond)->Iterations(1)->Us
 // between the notes' onsets, less the piece's second, is the pause the loop adds.
 void BM_LoopGap(benchmark::State& state) {
     const TempDir dir;
-    const std::string raw = dir.Path("loop.raw");
-    UseDriver("disk");
-    setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+    const std::string raw = UseDiskFile(dir, "loop.raw");
     tune::MidiTrack track;
     track.AddProgram(0, 0, 0);
     track.AddNote(0, 480, 0, 72, 110);

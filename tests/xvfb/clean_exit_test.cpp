@@ -83,6 +83,26 @@ class CleanExit : public ::testing::Test {
         EXPECT_EQ(game.exitCode(), 0) << game.readAllStandardError().toStdString();
     }
 
+    // Waits for the game's window, switches sound on and lets the music play for `play_ms`;
+    // empty if no window came.
+    QString SoundOnFor(int play_ms) const {
+        const QString window = x.WaitForWindow(kTitle, 15000);
+        if (!window.isEmpty()) {
+            ClickClient(x, kSoundOn);
+            QThread::msleep(static_cast<unsigned long>(play_ms));
+        }
+        return window;
+    }
+
+    // Once the start-up error box `box` is gone, the game's own window opens and closes cleanly.
+    void ExpectTheGameToOpenAfter(Game& game, const QString& box) {
+        const QString window = WaitForAnotherWindow(x, box, 15000);
+        ASSERT_FALSE(window.isEmpty()) << "the game did not open after the box";
+        ASSERT_EQ(game.process().state(), QProcess::Running);
+        ASSERT_TRUE(x.RequestClose(window));
+        ExpectCleanExit(game.process());
+    }
+
     XServer x;
 };
 
@@ -142,22 +162,15 @@ TEST_F(CleanExit, ClosingTheStartUpErrorBoxByItsFrameOpensTheGame) {
     ASSERT_EQ(x.Windows(kTitle), QStringList{box}) << "the window opened before the box closed";
 
     ASSERT_TRUE(x.RequestClose(box));
-    const QString window = WaitForAnotherWindow(x, box, 15000);
-    ASSERT_FALSE(window.isEmpty()) << "the game did not open after the box";
-    ASSERT_EQ(game.process().state(), QProcess::Running);
-
-    ASSERT_TRUE(x.RequestClose(window));
-    ExpectCleanExit(game.process());
+    ExpectTheGameToOpenAfter(game, box);
 }
 
 // `xdotool windowclose` destroys a window outright instead of asking it to close; the game
 // must treat that as a close rather than run on without a window.
 TEST_F(CleanExit, DestroyingTheWindowFromOutsideEndsTheGame) {
     Game game(x);
-    const QString window = x.WaitForWindow(kTitle, 15000);
+    const QString window = SoundOnFor(1000);
     ASSERT_FALSE(window.isEmpty());
-    ClickClient(x, kSoundOn);
-    QThread::msleep(1000);
 
     x.Run(QStringLiteral("xdotool"), {QStringLiteral("windowclose"), window});
     ExpectCleanExit(game.process());
@@ -169,19 +182,13 @@ TEST_F(CleanExit, DestroyingTheStartUpErrorBoxFromOutsideOpensTheGame) {
     ASSERT_FALSE(box.isEmpty()) << "no error box for the missing koma.mid";
 
     x.Run(QStringLiteral("xdotool"), {QStringLiteral("windowclose"), box});
-    const QString window = WaitForAnotherWindow(x, box, 15000);
-    ASSERT_FALSE(window.isEmpty()) << "the game did not open after the box";
-
-    ASSERT_TRUE(x.RequestClose(window));
-    ExpectCleanExit(game.process());
+    ExpectTheGameToOpenAfter(game, box);
 }
 
 TEST_F(CleanExit, SigtermAfterTheMusicHasPlayedEndsTheProgram) {
     Game game(x);
-    const QString window = x.WaitForWindow(kTitle, 15000);
+    const QString window = SoundOnFor(1500);
     ASSERT_FALSE(window.isEmpty());
-    ClickClient(x, kSoundOn);
-    QThread::msleep(1500);
 
     // SDL would turn the signal into a quit event that nobody reads, and the game would go on.
     game.process().terminate();
