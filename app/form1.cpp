@@ -1,5 +1,8 @@
 #include "app/form1.h"
 
+#include <QAbstractEventDispatcher>
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFont>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -10,6 +13,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "app/board_frame.h"
 #include "app/dialogs.h"
@@ -139,7 +143,8 @@ void TForm1::ConnectHandlers() {
             Guarded([this] { RadioButton1Click(); });
         }
     });
-    connect(release_timer_, &QTimer::timeout, this, [this] { ReleaseAudioWhenSilent(); });
+    connect(release_timer_, &QTimer::timeout, this,
+            [this] { UnlessSolving([this] { ReleaseAudioWhenSilent(); }); });
     connect(radio_button2_, &QRadioButton::toggled, this, [this](bool checked) {
         if (checked) {
             Guarded([this] { RadioButton2Click(); });
@@ -153,7 +158,11 @@ void TForm1::ConnectHandlers() {
     // event, which waits its turn like any other (also behind a running solve).
     media_player1_.SetNotifyHandler([this](sound::NotifyKind kind) {
         QMetaObject::invokeMethod(
-            this, [this, kind] { Guarded([this, kind] { MediaPlayer1Notify(kind); }); },
+            this,
+            [this, kind] {
+                UnlessSolving(
+                    [this, kind] { Guarded([this, kind] { MediaPlayer1Notify(kind); }); });
+            },
             Qt::QueuedConnection);
     });
 }
@@ -219,6 +228,24 @@ void TForm1::showEvent(QShowEvent* event) {
     }
 }
 
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (solving_) {
+        // The close box waits like any other input; the window closes once the solve is done.
+        event->ignore();
+        held_.emplace_back([this] { close(); });
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+void TForm1::UnlessSolving(std::function<void()> action) {
+    if (solving_) {
+        held_.push_back(std::move(action));
+    } else {
+        action();
+    }
+}
+
 void TForm1::ReleaseAudioWhenSilent() {
     if (!IsSoundOn() && options_.release_audio && !options_.release_audio()) {
         release_timer_->start();
@@ -246,6 +273,12 @@ void TForm1::MoveTilePicture(int tile, int left, int top) {
 
 void TForm1::RepaintNow() {
     repaint();
+}
+
+void TForm1::AnswerDesktop() {
+    // Qt keeps mouse, key and wheel events queued in their order; what does run here is the
+    // window system's own traffic, and anything of the game's is held by UnlessSolving.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TForm1::ShowNotice(std::string_view text) {
@@ -282,7 +315,31 @@ void TForm1::Shape1MouseDown(int x, int y) {
 }
 
 void TForm1::Button1Click() {
+    // However the solve ends, what waited for it runs afterwards.
+    struct Solving {
+        explicit Solving(TForm1& window) : form(window) { form.solving_ = true; }
+        Solving(const Solving&) = delete;
+        Solving& operator=(const Solving&) = delete;
+        ~Solving() {
+            form.solving_ = false;
+            form.ReleaseHeld();
+        }
+        TForm1& form;
+    } const solving(*this);
     solver_.Button1Click();
+}
+
+void TForm1::ReleaseHeld() {
+    // Queued, in the order they came, behind the input that waited with them.
+    for (std::function<void()>& action : std::exchange(held_, {})) {
+        QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
+    }
+    // The X11 input set aside during the solve lies where the event loop looks only when it is
+    // woken; without this, a click or close made during the solve would wait for the next
+    // event from the X server.
+    if (QAbstractEventDispatcher* const dispatcher = QAbstractEventDispatcher::instance()) {
+        dispatcher->wakeUp();
+    }
 }
 
 void TForm1::Button3Click() {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "board/puzzle.h"
 #include "board/view.h"
@@ -55,6 +56,7 @@ class TForm1 : public QWidget, public View {
     // View
     void MoveTilePicture(int tile, int left, int top) override;
     void RepaintNow() override;
+    void AnswerDesktop() override;
     void ShowNotice(std::string_view text) override;
     bool IsSoundOn() const override;
     void PlayEffect() override;
@@ -74,6 +76,7 @@ class TForm1 : public QWidget, public View {
   protected:
     void paintEvent(QPaintEvent* event) override;  // FormPaint
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -84,6 +87,9 @@ class TForm1 : public QWidget, public View {
     void ConnectHandlers();
     void FitOuterSize();
     void ReleaseAudioWhenSilent();
+    // Runs `action` now, or, while the computer solves, queued behind the solve's end.
+    void UnlessSolving(std::function<void()> action);
+    void ReleaseHeld();
     // Runs one handler; a failure inside it is reported in the error box and the program
     // carries on. No exception ever reaches Qt.
     void Guarded(const std::function<void()>& handler);
@@ -102,6 +108,9 @@ class TForm1 : public QWidget, public View {
     QRadioButton* radio_button2_ = nullptr;
     QTimer* release_timer_ = nullptr;  // runs only between sound off and the output's release
     bool fitted_ = false;
+    bool solving_ = false;
+    // What arrived during a solve and must not run inside it, in arrival order.
+    std::vector<std::function<void()>> held_;
 };
 
 }  // namespace koma::app

@@ -17,6 +17,10 @@ class View {
     virtual void MoveTilePicture(int tile, int left, int top) = 0;
     // Paints the whole window now, before returning, without running the event loop.
     virtual void RepaintNow() = 0;
+    // Between the solver's steps, after the repaint: answers what the window system asks of a
+    // live window (pings, exposes, moves by the window manager). Player input, a close request
+    // and the game's own queued events keep waiting until the solve has returned.
+    virtual void AnswerDesktop() = 0;
     // A modal notice titled "KOMA" with one OK button; returns once the player closed it.
     virtual void ShowNotice(std::string_view text) = 0;
     // The sound switch.

@@ -25,6 +25,8 @@ void Solver::Taimingu(int n) {
         }
     }
     view_.RepaintNow();
+    // The desktop pings its windows and takes a silent one for hung; a solve lasts many seconds.
+    view_.AnswerDesktop();
 }
 
 }  // namespace koma

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 #include "form_fixture.h"
@@ -111,6 +112,36 @@ TEST_F(SoundSwitch, RightButtonPressOnOffResumesWhereItStopped) {
     EXPECT_EQ(music.position, 250);
     EXPECT_TRUE(music.playing);
     EXPECT_TRUE(form.IsSoundOn()) << "a right click does not switch";
+}
+
+// Between the solver's steps the window answers the desktop, but the piece's end and a close
+// request are the game's business and wait, like input, until the solve has returned.
+TEST_F(SoundSwitch, TheEndOfThePieceAndACloseDuringASolveWaitForItsEnd) {
+    form.show();
+    SwitchOn();
+    music.ClearLog();
+    int ticks = 0;
+    Log during;
+    bool visible_during = false;
+    QTimer inside_the_solve;  // its ticks come only from the solve's steps
+    QObject::connect(&inside_the_solve, &QTimer::timeout, [&] {
+        if (++ticks == 1) {
+            ASSERT_TRUE(music.FinishPlay());
+            form.close();
+        } else if (ticks == 5) {
+            during = music.log;
+            visible_during = form.isVisible();
+        }
+    });
+    inside_the_solve.start(0);
+    QTest::mouseClick(probe.Button1(), Qt::LeftButton);
+    inside_the_solve.stop();
+    ASSERT_GE(ticks, 5);
+    EXPECT_EQ(during, (Log{"notify successful"})) << "the music restarted inside the solve";
+    EXPECT_TRUE(visible_during) << "the window closed inside the solve";
+    RunQueued();
+    EXPECT_EQ(music.log, (Log{"notify successful", "seek", "play"}));
+    EXPECT_FALSE(form.isVisible()) << "the close was lost";
 }
 
 TEST_F(SoundSwitch, PressingTheCheckedOnButtonSendsNothing) {

@@ -103,6 +103,7 @@ TEST_F(SolveTest, Button1ClickFromTheStartArrangement) {
     EXPECT_EQ(steps.size(), 122U);
     EXPECT_EQ(view.picture_moves - moves_before, 244);
     EXPECT_EQ(view.repaints, 122);
+    EXPECT_EQ(view.desktop_answers, 122) << "the desktop is answered after every step";
     EXPECT_EQ(std::count(view.log.begin(), view.log.end(), "effect"), 0);
     ExpectSolved();
 }

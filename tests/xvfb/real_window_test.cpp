@@ -5,8 +5,17 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QThread>
+#include <cstdio>
+
+#include <algorithm>
+#include <map>
+#include <vector>
 
 #include "board/layout.h"
+#include "board/puzzle.h"
+#include "solver/solver.h"
+#include "tools/support/recording_view.h"
+#include "wm_client.h"
 #include "x_session.h"
 
 namespace koma::xtest {
@@ -62,6 +71,18 @@ QImage WaitForBoard(const XServer& x, const Grid& grid, int timeout_ms) {
 
 void ClickClient(const XServer& x, int cx, int cy) {
     x.Click(kClientLeft + cx, kClientTop + cy);
+}
+
+// Every arrangement a solve from `start` passes through, the start first.
+std::vector<Grid> BoardsOfTheSolve(const Grid& start) {
+    support::RecordingView view;
+    view.keep_log = false;
+    Puzzle puzzle(view, start);
+    Solver solver(puzzle, view, Pause::kOff);
+    std::vector<Grid> boards{start};
+    solver.SetStepObserver([&](Step) { boards.push_back(puzzle.cells()); });
+    solver.Button1Click();
+    return boards;
 }
 
 class RealWindow : public ::testing::Test {
@@ -124,6 +145,78 @@ TEST_F(RealWindow, ComputerSolveAtRealPaceWithARestartClickQueuedBehindIt) {
     const QImage after = WaitForBoard(x, StartLayout, 90000);
     ASSERT_FALSE(after.isNull());
     EXPECT_NE(ClientPixel(after, 437, 380), QColor(0, 128, 0)) << "the solver button is back";
+}
+
+// A desktop pings its windows and offers to kill one that stays silent. During the solve the
+// window must answer while the player's input and a close request still wait for its end.
+TEST_F(RealWindow, ComputerSolveAnswersEveryPingWhileInputAndCloseWait) {
+    Game game(x);
+    const QString window = x.WaitForWindow(QStringLiteral("KOMA"), 15000);
+    ASSERT_FALSE(window.isEmpty());
+    ASSERT_FALSE(WaitForBoard(x, StartLayout, 10000).isNull());
+    const WmClient wm(x.display());
+    ASSERT_TRUE(wm.ok());
+    const auto id = static_cast<std::uint32_t>(window.toULong());
+    const std::vector<Grid> boards = BoardsOfTheSolve(StartLayout);
+    const QRect board_area(0, 0, kClientLeft + 394, kClientTop + 394);
+
+    ClickClient(x, 437, 380);  // "PCにやらせる"
+    QElapsedTimer clock;
+    clock.start();
+    std::map<std::uint32_t, qint64> waiting;  // ping number → when it was sent
+    std::uint32_t sent = 0;
+    int answered = 0;
+    qint64 worst_ms = 0;
+    std::size_t shown = 0;  // the latest board of the solve seen on the screen
+    std::size_t boards_seen = 0;
+    bool clicked = false;
+    bool close_sent = false;
+    // Without an event loop here, only waitForFinished notices that the game has ended.
+    while (!game.process().waitForFinished(0) && clock.elapsed() < 180000) {
+        for (const std::uint32_t serial : wm.Answers()) {
+            if (const auto ping = waiting.find(serial); ping != waiting.end()) {
+                worst_ms = std::max(worst_ms, clock.elapsed() - ping->second);
+                ++answered;
+                waiting.erase(ping);
+            }
+        }
+        if (!waiting.empty() && clock.elapsed() - waiting.begin()->second > 1000) {
+            ADD_FAILURE() << "ping " << waiting.begin()->first << " unanswered for 1 s, at board "
+                          << shown << " of " << boards.size() - 1;
+            waiting.erase(waiting.begin());
+        }
+        if (clock.elapsed() >= 500 * static_cast<qint64>(sent)) {
+            wm.Ping(id, ++sent);
+            waiting[sent] = clock.elapsed();
+        }
+        const QImage screen = wm.Grab(board_area);
+        for (std::size_t next = shown + 1; !screen.isNull() && next < boards.size(); ++next) {
+            if (BoardShows(screen, boards[next])) {
+                shown = next;
+                ++boards_seen;
+                break;
+            }
+        }
+        if (!clicked && shown >= 20) {
+            ClickClient(x, CellLeft(1) + 47, CellTop(1) + 47);  // a tile on the locked board
+            clicked = true;
+        }
+        if (!close_sent && shown >= 40) {
+            ASSERT_TRUE(x.RequestClose(window));
+            close_sent = true;
+        }
+        QThread::msleep(20);
+    }
+    std::printf("[ pings    ] %u sent, %d answered, worst answer %lld ms\n", sent, answered,
+                static_cast<long long>(worst_ms));
+    EXPECT_LE(worst_ms, 1000);
+    EXPECT_GE(answered, 10);
+    // The board went on step by step, undisturbed by the click, and the close came only after
+    // the last step: the window was still there for the board before it.
+    EXPECT_GE(boards_seen, boards.size() / 2);
+    EXPECT_GE(shown, boards.size() - 2) << "the close cut the solve short";
+    ASSERT_EQ(game.process().state(), QProcess::NotRunning) << "the close was never handled";
+    EXPECT_EQ(game.process().exitCode(), 0);
 }
 
 }  // namespace

@@ -32,6 +32,8 @@ class RecordingView : public View {
         ++repaints;
         Log("repaint");
     }
+    // Not logged: what the screen shows does not change with it.
+    void AnswerDesktop() override { ++desktop_answers; }
     void ShowNotice(std::string_view text) override {
         notices.emplace_back(text);
         Log("notice " + std::string(text));
@@ -80,6 +82,7 @@ class RecordingView : public View {
     std::vector<std::string> notices;
     std::vector<std::string> log;
     int repaints = 0;
+    int desktop_answers = 0;
     int effects = 0;
     int picture_moves = 0;
 

@@ -1,0 +1,93 @@
+#include "wm_client.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace koma::xtest {
+namespace {
+
+template <typename Reply>
+using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
+
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+    const ReplyPtr<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(
+            connection,
+            xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+            nullptr),
+        &std::free);
+    return reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+}  // namespace
+
+WmClient::WmClient(const QString& display) {
+    const QByteArray name = display.toLatin1();
+    std::unique_ptr<xcb_connection_t, Disconnect> connection(
+        xcb_connect(name.constData(), nullptr));
+    if (xcb_connection_has_error(connection.get()) != 0) {
+        return;
+    }
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(connection.get())).data->root;
+    wm_protocols_ = Atom(connection.get(), "WM_PROTOCOLS");
+    net_wm_ping_ = Atom(connection.get(), "_NET_WM_PING");
+    // A window answers a ping by sending it back to the root window, to whoever listens there
+    // for structure changes.
+    const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection.get(), root_, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(connection.get());
+    connection_ = std::move(connection);
+}
+
+void WmClient::Ping(std::uint32_t window, std::uint32_t serial) const {
+    xcb_client_message_event_t ping{};
+    ping.response_type = XCB_CLIENT_MESSAGE;
+    ping.format = 32;
+    ping.window = window;
+    ping.type = wm_protocols_;
+    ping.data.data32[0] = net_wm_ping_;
+    ping.data.data32[1] = serial;  // the timestamp field, which the answer carries back
+    ping.data.data32[2] = window;
+    xcb_send_event(connection_.get(), 0, window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&ping));
+    xcb_flush(connection_.get());
+}
+
+std::vector<std::uint32_t> WmClient::Answers() const {
+    std::vector<std::uint32_t> answered;
+    constexpr std::uint8_t kSentByClient = 0x80;
+    while (xcb_generic_event_t* const raw = xcb_poll_for_event(connection_.get())) {
+        const ReplyPtr<xcb_generic_event_t> event(raw, &std::free);
+        if ((event->response_type & ~kSentByClient) != XCB_CLIENT_MESSAGE) {
+            continue;
+        }
+        const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(raw);
+        if (message->window == root_ && message->type == wm_protocols_ &&
+            message->data.data32[0] == net_wm_ping_) {
+            answered.push_back(message->data.data32[1]);
+        }
+    }
+    return answered;
+}
+
+QImage WmClient::Grab(const QRect& area) const {
+    const ReplyPtr<xcb_get_image_reply_t> reply(
+        xcb_get_image_reply(
+            connection_.get(),
+            xcb_get_image(connection_.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_,
+                          static_cast<std::int16_t>(area.x()), static_cast<std::int16_t>(area.y()),
+                          static_cast<std::uint16_t>(area.width()),
+                          static_cast<std::uint16_t>(area.height()), ~0U),
+            nullptr),
+        &std::free);
+    const auto bytes = static_cast<qsizetype>(area.width()) * area.height() * 4;
+    if (reply == nullptr || xcb_get_image_data_length(reply.get()) != bytes) {
+        return {};
+    }
+    // Xvfb's 24-bit screen comes as 32 bits a pixel, blue first: Qt's RGB32 on this machine.
+    return QImage(xcb_get_image_data(reply.get()), area.width(), area.height(),
+                  QImage::Format_RGB32)
+        .copy();
+}
+
+}  // namespace koma::xtest
