@@ -4,13 +4,16 @@
 #include <string>
 #include <string_view>
 
+class QScreen;
+
 namespace koma::app {
 
-// A modal notice titled "KOMA" with one OK button (Enter, Esc and the close box all close it).
-void ShowNotice(std::string_view text);
+// A modal notice titled "KOMA" with one OK button (Enter, Esc and the close box all close it),
+// centred on `screen` (the primary screen when none is given).
+void ShowNotice(std::string_view text, QScreen* screen = nullptr);
 
-// A failure report: title "KOMA", the stop icon, one OK button.
-void ShowErrorBox(std::string_view message);
+// A failure report: title "KOMA", the stop icon, one OK button; centred like the notice.
+void ShowErrorBox(std::string_view message, QScreen* screen = nullptr);
 
 // The error box ends a message with a full stop unless its last byte already sorts at or
 // before '.' (so "…!" and "…." stay as they are and Japanese text gets one).

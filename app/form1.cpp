@@ -17,6 +17,8 @@
 
 #include "app/board_frame.h"
 #include "app/dialogs.h"
+#include "app/frame_watch.h"
+#include "app/group_box_style.h"
 #include "app/tile_image.h"
 
 namespace koma::app {
@@ -81,6 +83,7 @@ TForm1::TForm1(FormOptions options)
     resize(kMinClientWidth, kMinClientHeight);
     BuildControls();
     ConnectHandlers();
+    frame_watch_ = std::make_unique<FrameWatch>(*this, [this] { FitOuterSize(); });
     Guarded([this] { FormCreate(); });
 }
 
@@ -116,6 +119,7 @@ void TForm1::BuildControls() {
     group_box1_ = new QGroupBox(this);
     group_box1_->setObjectName(QStringLiteral("GroupBox1"));
     group_box1_->setGeometry(16, 400, 329, 65);
+    group_box1_->setStyle(new GroupBoxStyle(group_box1_));  // the box owns it
 
     radio_button1_ = new QRadioButton(QStringLiteral("BGMや効果音は出さない"), group_box1_);
     radio_button1_->setObjectName(QStringLiteral("RadioButton1"));
@@ -170,8 +174,15 @@ void TForm1::ConnectHandlers() {
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == radio_button1_ && (event->type() == QEvent::MouseButtonPress ||
                                       event->type() == QEvent::MouseButtonDblClick)) {
-        Guarded([this] { RadioButton1MouseDown(); });
+        ReportHeldPressFailure();
+        // A box opened now would take the release that completes the click: the button would
+        // stay pressed and never check. Its report waits for the release instead.
+        held_press_failure_ = Failure([this] { RadioButton1MouseDown(); });
         return false;  // the press goes on to check the button as usual
+    }
+    if (watched == radio_button1_ && event->type() == QEvent::MouseButtonRelease) {
+        ReportHeldPressFailure();
+        return false;  // then the release completes the click, if it is one
     }
     if ((watched == button1_ || watched == button3_) && event->type() == QEvent::KeyPress &&
         IsPlainEnter(*static_cast<QKeyEvent*>(event))) {
@@ -182,13 +193,26 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TForm1::Guarded(const std::function<void()>& handler) {
+std::optional<std::string> TForm1::Failure(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const std::exception& failure) {
-        ShowErrorBox(failure.what());
+        return failure.what();
     } catch (...) {
-        ShowErrorBox(sound::kUnknownError);
+        return sound::kUnknownError;
+    }
+    return std::nullopt;
+}
+
+void TForm1::Guarded(const std::function<void()>& handler) {
+    if (const std::optional<std::string> failure = Failure(handler)) {
+        ShowErrorBox(*failure, screen());
+    }
+}
+
+void TForm1::ReportHeldPressFailure() {
+    if (const std::optional<std::string> failure = std::exchange(held_press_failure_, {})) {
+        ShowErrorBox(*failure, screen());
     }
 }
 
@@ -219,15 +243,6 @@ void TForm1::paintEvent(QPaintEvent* /*event*/) {
     }
 }
 
-void TForm1::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    if (!fitted_) {
-        fitted_ = true;
-        // The frame's margins are known only once the window manager has framed the window.
-        QTimer::singleShot(0, this, [this] { FitOuterSize(); });
-    }
-}
-
 void TForm1::closeEvent(QCloseEvent* event) {
     if (solving_) {
         // The close box waits like any other input; the window closes once the solve is done.
@@ -253,12 +268,16 @@ void TForm1::ReleaseAudioWhenSilent() {
 }
 
 void TForm1::FitOuterSize() {
-    const QSize frame = frameGeometry().size() - geometry().size();
-    if (frame.isEmpty()) {
-        return;  // no window manager: the client simply sits at the window's place
+    // The window is designed by its outer size; the client area is what the frame leaves, and
+    // never less than the controls need. A maximised window, or one the player has resized,
+    // is left as it is.
+    const QSize frame = FrameSize(*this);
+    if (frame.isNull() || windowState() != Qt::WindowNoState || size() != fitted_size_) {
+        return;
     }
-    resize(std::max(kMinClientWidth, kOuterWidth - frame.width()),
-           std::max(kMinClientHeight, kOuterHeight - frame.height()));
+    fitted_size_ = QSize(std::max(kMinClientWidth, kOuterWidth - frame.width()),
+                         std::max(kMinClientHeight, kOuterHeight - frame.height()));
+    resize(fitted_size_);
 }
 
 TileImage* TForm1::Image(int number) const {
@@ -282,7 +301,7 @@ void TForm1::AnswerDesktop() {
 }
 
 void TForm1::ShowNotice(std::string_view text) {
-    app::ShowNotice(text);
+    app::ShowNotice(text, screen());
 }
 
 bool TForm1::IsSoundOn() const {

@@ -6,6 +6,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ class QTimer;
 namespace koma::app {
 
 class BoardFrame;
+class FrameWatch;
 class TileImage;
 
 namespace testing {
@@ -75,7 +77,6 @@ class TForm1 : public QWidget, public View {
 
   protected:
     void paintEvent(QPaintEvent* event) override;  // FormPaint
-    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -93,6 +94,9 @@ class TForm1 : public QWidget, public View {
     // Runs one handler; a failure inside it is reported in the error box and the program
     // carries on. No exception ever reaches Qt.
     void Guarded(const std::function<void()>& handler);
+    // Runs one handler and returns the failure it reported, if any.
+    static std::optional<std::string> Failure(const std::function<void()>& handler);
+    void ReportHeldPressFailure();
 
     FormOptions options_;
     Puzzle puzzle_;
@@ -107,7 +111,11 @@ class TForm1 : public QWidget, public View {
     QRadioButton* radio_button1_ = nullptr;
     QRadioButton* radio_button2_ = nullptr;
     QTimer* release_timer_ = nullptr;  // runs only between sound off and the output's release
-    bool fitted_ = false;
+    // The client size last fitted to the frame; a window the player resized keeps its size.
+    QSize fitted_size_{kMinClientWidth, kMinClientHeight};
+    std::unique_ptr<FrameWatch> frame_watch_;
+    // A failure of RadioButton1MouseDown, reported once the press is over.
+    std::optional<std::string> held_press_failure_;
     bool solving_ = false;
     // What arrived during a solve and must not run inside it, in arrival order.
     std::vector<std::function<void()>> held_;

@@ -8,6 +8,8 @@
 #include <QMetaObject>
 #include <QWidget>
 
+#include "app/xcb_event.h"
+
 namespace koma::app {
 
 LostWindowWatch::LostWindowWatch() {
@@ -20,15 +22,11 @@ LostWindowWatch::~LostWindowWatch() {
 
 bool LostWindowWatch::nativeEventFilter(const QByteArray& event_type, void* message,
                                         qintptr* /*result*/) {
-    if (event_type != "xcb_generic_event_t") {
+    const auto* destroyed =
+        XcbEventOf<xcb_destroy_notify_event_t>(event_type, message, XCB_DESTROY_NOTIFY);
+    if (destroyed == nullptr) {
         return false;
     }
-    const auto* event = static_cast<const xcb_generic_event_t*>(message);
-    constexpr std::uint8_t kSentByClient = 0x80;
-    if ((event->response_type & ~kSentByClient) != XCB_DESTROY_NOTIFY) {
-        return false;
-    }
-    const auto* destroyed = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (widget->internalWinId() == destroyed->window && widget->isVisible()) {
             // Later, from the event loop: the widget closes as by its close box (a message box

@@ -47,6 +47,11 @@ TEST_F(FormTest, PaintsGridMarkFrameAndBackground) {
     EXPECT_EQ(at(394, 200), kGreen);
     EXPECT_EQ(at(200, 394), kGreen);
     EXPECT_EQ(at(78, 6), kBrown) << "the mark's short lines end at y = 4";
+    // The group box and its radio buttons show the window's own green inside their frame.
+    for (const QPoint inside : {QPoint(30, 420), QPoint(200, 455), QPoint(340, 440),
+                                QPoint(200, 440), QPoint(335, 460)}) {
+        EXPECT_EQ(at(inside.x(), inside.y()), kGreen) << inside.x() << ", " << inside.y();
+    }
 }
 
 TEST_F(FormTest, PicturesShowTheStartArrangement) {

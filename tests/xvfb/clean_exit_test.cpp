@@ -7,10 +7,7 @@
 #include <QThread>
 #include <csignal>
 
-#include "board/puzzle.h"
-#include "solver/solver.h"
 #include "support/disk_audio.h"
-#include "tools/support/recording_view.h"
 #include "x_session.h"
 
 namespace koma::xtest {
@@ -24,52 +21,6 @@ const QString kTitle = QStringLiteral("KOMA");
 
 void ClickClient(const XServer& x, QPoint at) {
     x.Click(kClientLeft + at.x(), kClientTop + at.y());
-}
-
-// The window titled "KOMA" that is not `other`, waiting up to timeout_ms; empty if none.
-QString WaitForAnotherWindow(const XServer& x, const QString& other, int timeout_ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeout_ms) {
-        for (const QString& window : x.Windows(kTitle)) {
-            if (window != other) {
-                return window;
-            }
-        }
-        QThread::msleep(100);
-    }
-    return {};
-}
-
-bool WaitUntilGone(const XServer& x, const QString& window, int timeout_ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeout_ms) {
-        if (!x.Windows(kTitle).contains(window)) {
-            return true;
-        }
-        QThread::msleep(100);
-    }
-    return false;
-}
-
-// The slides that take the start arrangement to the goal, as the clicks a player makes: each
-// click is on the cell the blank moves to.
-QStringList ClicksToSolveFromTheStart() {
-    support::RecordingView view;
-    view.keep_log = false;
-    Puzzle puzzle(view);
-    Solver solver(puzzle, view, Pause::kOff);
-    QStringList arguments;
-    solver.SetStepObserver([&](Step) {
-        const Puzzle::Cell cell = solver.blank();
-        arguments << QStringLiteral("mousemove")
-                  << QString::number(kClientLeft + CellLeft(cell.x) + 47)
-                  << QString::number(kClientTop + CellTop(cell.y) + 47) << QStringLiteral("click")
-                  << QStringLiteral("1");
-    });
-    solver.Button1Click();
-    return arguments;
 }
 
 class CleanExit : public ::testing::Test {
@@ -96,7 +47,7 @@ class CleanExit : public ::testing::Test {
 
     // Once the start-up error box `box` is gone, the game's own window opens and closes cleanly.
     void ExpectTheGameToOpenAfter(Game& game, const QString& box) {
-        const QString window = WaitForAnotherWindow(x, box, 15000);
+        const QString window = x.WaitForAnotherWindow(box, 15000);
         ASSERT_FALSE(window.isEmpty()) << "the game did not open after the box";
         ASSERT_EQ(game.process().state(), QProcess::Running);
         ASSERT_TRUE(x.RequestClose(window));
@@ -130,11 +81,11 @@ TEST_F(CleanExit, ClosingTheWindowRightAfterACompletedGame) {
     ASSERT_FALSE(window.isEmpty());
     ClickClient(x, kSoundOn);  // the fanfare plays too
 
-    x.Run(QStringLiteral("xdotool"), ClicksToSolveFromTheStart());
-    const QString notice = WaitForAnotherWindow(x, window, 15000);
+    x.Run(QStringLiteral("xdotool"), ClicksToSolveFromTheStart({kClientLeft, kClientTop}));
+    const QString notice = x.WaitForAnotherWindow(window, 15000);
     ASSERT_FALSE(notice.isEmpty()) << "no \"できた!!!!\" after the last slide";
     ASSERT_TRUE(x.RequestClose(notice));
-    ASSERT_TRUE(WaitUntilGone(x, notice, 5000));
+    ASSERT_TRUE(x.WaitUntilGone(notice, 5000));
 
     ASSERT_TRUE(x.RequestClose(window));
     ExpectCleanExit(game.process());

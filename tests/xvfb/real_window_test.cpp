@@ -8,13 +8,13 @@
 #include <cstdio>
 
 #include <algorithm>
+#include <cstdlib>
+#include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "board/layout.h"
-#include "board/puzzle.h"
-#include "solver/solver.h"
-#include "tools/support/recording_view.h"
 #include "wm_client.h"
 #include "x_session.h"
 
@@ -71,18 +71,6 @@ QImage WaitForBoard(const XServer& x, const Grid& grid, int timeout_ms) {
 
 void ClickClient(const XServer& x, int cx, int cy) {
     x.Click(kClientLeft + cx, kClientTop + cy);
-}
-
-// Every arrangement a solve from `start` passes through, the start first.
-std::vector<Grid> BoardsOfTheSolve(const Grid& start) {
-    support::RecordingView view;
-    view.keep_log = false;
-    Puzzle puzzle(view, start);
-    Solver solver(puzzle, view, Pause::kOff);
-    std::vector<Grid> boards{start};
-    solver.SetStepObserver([&](Step) { boards.push_back(puzzle.cells()); });
-    solver.Button1Click();
-    return boards;
 }
 
 class RealWindow : public ::testing::Test {
@@ -145,6 +133,93 @@ TEST_F(RealWindow, ComputerSolveAtRealPaceWithARestartClickQueuedBehindIt) {
     const QImage after = WaitForBoard(x, StartLayout, 90000);
     ASSERT_FALSE(after.isNull());
     EXPECT_NE(ClientPixel(after, 437, 380), QColor(0, 128, 0)) << "the solver button is back";
+}
+
+// The window placement, waited for: a window manager frames a window some time after it shows.
+std::optional<WmClient::Placement> WaitForPlacement(
+    const WmClient& wm, std::uint32_t window,
+    const std::function<bool(const WmClient::Placement&)>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    std::optional<WmClient::Placement> placement;
+    while (clock.elapsed() < 10000) {
+        placement = wm.Place(window);
+        if (placement && done(*placement)) {
+            break;
+        }
+        QThread::msleep(50);
+    }
+    return placement;
+}
+
+// Closes the next box of the game's that opens in front of `window`; false if none comes.
+bool CloseNextBox(const XServer& x, const QString& window) {
+    const QString box = x.WaitForAnotherWindow(window, 5000);
+    return !box.isEmpty() && x.RequestClose(box) && x.WaitUntilGone(box, 5000);
+}
+
+// With no music a click on "BGMや効果音は出さない" reports the missing device from its press and
+// again from its click, and still switches: the radio buttons then look what they are, not
+// held down by a press whose release the box took.
+TEST_F(RealWindow, WithoutMusicTheOffButtonStillSwitchesAndShowsItsState) {
+    Game game(x, {}, /*with_music=*/false);
+    const QString start_box = x.WaitForWindow(QStringLiteral("KOMA"), 15000);
+    ASSERT_FALSE(start_box.isEmpty());
+    ASSERT_TRUE(x.RequestClose(start_box));
+    const QString window = x.WaitForAnotherWindow(start_box, 15000);
+    ASSERT_FALSE(window.isEmpty());
+    const QImage start = WaitForBoard(x, StartLayout, 10000);
+    ASSERT_FALSE(start.isNull());
+    // The indicators alone: the caption of the button last clicked gets a focus frame.
+    const QRect off_indicator(kClientLeft + 40, kClientTop + 432, 16, 17);
+    const QRect on_indicator(kClientLeft + 208, kClientTop + 432, 16, 17);
+
+    ClickClient(x, 218, 440);  // sound on: the one report of the missing device
+    ASSERT_TRUE(CloseNextBox(x, window));
+    ClickClient(x, 50, 440);  // sound off
+    EXPECT_TRUE(CloseNextBox(x, window)) << "no report from the press";
+    EXPECT_TRUE(CloseNextBox(x, window)) << "no report from the completed click";
+    x.Run(QStringLiteral("xdotool"),
+          {QStringLiteral("mousemove"), QStringLiteral("0"), QStringLiteral("0")});
+    QThread::msleep(300);
+    const QImage after = x.Screenshot();
+    EXPECT_EQ(after.copy(off_indicator), start.copy(off_indicator))
+        << "\"BGMや効果音は出さない\" is not shown checked and released";
+    EXPECT_EQ(after.copy(on_indicator), start.copy(on_indicator))
+        << "\"BGMや効果音を出す\" is not shown unchecked";
+}
+
+// Under a real window manager the window has its designed outer size, frame and caption
+// included, at its designed place, and the notice sits in the middle of the screen.
+TEST_F(RealWindow, UnderAWindowManagerTheOuterSizeAndTheNoticeAreAsDesigned) {
+    QString why;
+    ASSERT_TRUE(x.StartWindowManager(why)) << why.toStdString();
+    Game game(x);
+    const QString window = x.WaitForWindow(QStringLiteral("KOMA"), 15000);
+    ASSERT_FALSE(window.isEmpty());
+    const WmClient wm(x.display());
+    ASSERT_TRUE(wm.ok());
+    const auto framed = WaitForPlacement(wm, window.toUInt(), [](const auto& placed) {
+        return !placed.frame.isNull() && placed.Outer().size() == QSize(499, 509);
+    });
+    ASSERT_TRUE(framed.has_value());
+    EXPECT_FALSE(framed->frame.isNull()) << "openbox put no frame around the window";
+    EXPECT_EQ(framed->Outer(), QRect(318, 191, 499, 509));
+    EXPECT_GE(framed->client.width(), 476);
+    EXPECT_GE(framed->client.height(), 466);
+
+    x.Run(QStringLiteral("xdotool"), ClicksToSolveFromTheStart(framed->client.topLeft()));
+    const QString notice = x.WaitForAnotherWindow(window, 15000);
+    ASSERT_FALSE(notice.isEmpty()) << "no notice after the last slide";
+    const QPoint centre = QRect(0, 0, 1024, 768).center();
+    const auto placed = WaitForPlacement(wm, notice.toUInt(), [&](const auto& box) {
+        const QPoint off = box.Outer().center() - centre;
+        return !box.frame.isNull() && std::abs(off.x()) <= 2 && std::abs(off.y()) <= 2;
+    });
+    ASSERT_TRUE(placed.has_value());
+    const QPoint off = placed->Outer().center() - centre;
+    EXPECT_LE(std::abs(off.x()), 2) << "the notice's frame is off the screen's centre";
+    EXPECT_LE(std::abs(off.y()), 2) << "the notice's frame is off the screen's centre";
 }
 
 // A desktop pings its windows and offers to kill one that stays silent. During the solve the

@@ -31,6 +31,7 @@ WmClient::WmClient(const QString& display) {
     root_ = xcb_setup_roots_iterator(xcb_get_setup(connection.get())).data->root;
     wm_protocols_ = Atom(connection.get(), "WM_PROTOCOLS");
     net_wm_ping_ = Atom(connection.get(), "_NET_WM_PING");
+    net_frame_extents_ = Atom(connection.get(), "_NET_FRAME_EXTENTS");
     // A window answers a ping by sending it back to the root window, to whoever listens there
     // for structure changes.
     const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
@@ -88,6 +89,31 @@ QImage WmClient::Grab(const QRect& area) const {
     return QImage(xcb_get_image_data(reply.get()), area.width(), area.height(),
                   QImage::Format_RGB32)
         .copy();
+}
+
+std::optional<WmClient::Placement> WmClient::Place(std::uint32_t window) const {
+    xcb_connection_t* const c = connection_.get();
+    const ReplyPtr<xcb_get_geometry_reply_t> size(
+        xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr), &std::free);
+    const ReplyPtr<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, root_, 0, 0),
+                                        nullptr),
+        &std::free);
+    if (size == nullptr || origin == nullptr) {
+        return std::nullopt;
+    }
+    Placement placement{QRect(origin->dst_x, origin->dst_y, size->width, size->height), {}};
+    const ReplyPtr<xcb_get_property_reply_t> extents(
+        xcb_get_property_reply(
+            c, xcb_get_property(c, 0, window, net_frame_extents_, XCB_ATOM_CARDINAL, 0, 4),
+            nullptr),
+        &std::free);
+    if (extents != nullptr && xcb_get_property_value_length(extents.get()) == 16) {
+        const auto* side = static_cast<const std::uint32_t*>(xcb_get_property_value(extents.get()));
+        placement.frame = QMargins(static_cast<int>(side[0]), static_cast<int>(side[2]),
+                                   static_cast<int>(side[1]), static_cast<int>(side[3]));
+    }
+    return placement;
 }
 
 }  // namespace koma::xtest

@@ -6,10 +6,12 @@
 #include <xcb/xcb.h>
 
 #include <QImage>
+#include <QMargins>
 #include <QRect>
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace koma::xtest {
@@ -25,6 +27,14 @@ class WmClient {
     std::vector<std::uint32_t> Answers() const;
     // A part of the screen, in screen coordinates; null if it cannot be read.
     QImage Grab(const QRect& area) const;
+    // Where a window's client area lies on the screen, and the frame the window manager says
+    // it put around it (_NET_FRAME_EXTENTS; none without one).
+    struct Placement {
+        QRect client;
+        QMargins frame;
+        QRect Outer() const { return client.marginsAdded(frame); }
+    };
+    std::optional<Placement> Place(std::uint32_t window) const;
 
   private:
     struct Disconnect {
@@ -34,6 +44,7 @@ class WmClient {
     xcb_window_t root_ = 0;
     xcb_atom_t wm_protocols_ = 0;
     xcb_atom_t net_wm_ping_ = 0;
+    xcb_atom_t net_frame_extents_ = 0;
 };
 
 }  // namespace koma::xtest

@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QThread>
 
+#include "board/puzzle.h"
+#include "solver/solver.h"
+#include "tools/support/recording_view.h"
 #include "tools/valgrind/wm_close.h"
 
 namespace koma::xtest {
@@ -40,6 +43,8 @@ XServer::XServer() {
 }
 
 XServer::~XServer() {
+    window_manager_.terminate();
+    window_manager_.waitForFinished(5000);
     xvfb_.terminate();
     xvfb_.waitForFinished(5000);
 }
@@ -88,6 +93,57 @@ bool XServer::RequestClose(const QString& window) const {
     return number && x11::RequestWindowClose(display_.toLatin1().constData(), id);
 }
 
+QString XServer::WaitForAnotherWindow(const QString& other, int timeout_ms) const {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeout_ms) {
+        for (const QString& window : Windows(QStringLiteral("KOMA"))) {
+            if (window != other) {
+                return window;
+            }
+        }
+        QThread::msleep(50);
+    }
+    return {};
+}
+
+bool XServer::WaitUntilGone(const QString& window, int timeout_ms) const {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeout_ms) {
+        if (!Windows(QStringLiteral("KOMA")).contains(window)) {
+            return true;
+        }
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+bool XServer::StartWindowManager(QString& why) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display_);
+    window_manager_.setProcessEnvironment(env);
+    window_manager_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    window_manager_.start(QStringLiteral("openbox"), {});
+    if (!window_manager_.waitForStarted(5000)) {
+        why = QStringLiteral("openbox did not start (tools/install-deps.sh --tests installs it)");
+        return false;
+    }
+    // It has taken over once it owns the screen's window-manager selection.
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000) {
+        if (Run(QStringLiteral("xprop"),
+                {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+                .contains("window id")) {
+            return true;
+        }
+        QThread::msleep(50);
+    }
+    why = QStringLiteral("openbox did not take over the screen");
+    return false;
+}
+
 QString XServer::WaitForWindow(const QString& name, int timeout_ms) const {
     QElapsedTimer clock;
     clock.start();
@@ -132,6 +188,30 @@ Game::~Game() {
         process_.kill();
         process_.waitForFinished(5000);
     }
+}
+
+std::vector<Grid> BoardsOfTheSolve(const Grid& start) {
+    support::RecordingView view;
+    view.keep_log = false;
+    Puzzle puzzle(view, start);
+    Solver solver(puzzle, view, Pause::kOff);
+    std::vector<Grid> boards{start};
+    solver.SetStepObserver([&](Step) { boards.push_back(puzzle.cells()); });
+    solver.Button1Click();
+    return boards;
+}
+
+QStringList ClicksToSolveFromTheStart(QPoint client) {
+    const std::vector<Grid> boards = BoardsOfTheSolve(StartLayout);
+    QStringList arguments;
+    for (auto board = boards.begin() + 1; board != boards.end(); ++board) {
+        const Cell blank = board->Find(kBlank);
+        arguments << QStringLiteral("mousemove")
+                  << QString::number(client.x() + CellLeft(blank.x) + 47)
+                  << QString::number(client.y() + CellTop(blank.y) + 47) << QStringLiteral("click")
+                  << QStringLiteral("1");
+    }
+    return arguments;
 }
 
 }  // namespace koma::xtest

@@ -2,12 +2,16 @@
 #pragma once
 
 #include <QImage>
+#include <QPoint>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <vector>
+
 #include "app/form1.h"
+#include "board/grid.h"
 
 namespace koma::xtest {
 
@@ -33,13 +37,22 @@ class XServer {
     void Click(int x, int y, int button = 1) const;
     // The id of the first window with exactly this name, waiting up to timeout_ms; empty if none.
     QString WaitForWindow(const QString& name, int timeout_ms) const;
+    // A shown window of the game's (they are all titled "KOMA") other than `other`, waiting up
+    // to timeout_ms; empty if none.
+    QString WaitForAnotherWindow(const QString& other, int timeout_ms) const;
+    // Whether the game's window `window` is gone within timeout_ms.
+    bool WaitUntilGone(const QString& window, int timeout_ms) const;
     // The ids of every shown window with exactly this name.
     QStringList Windows(const QString& name) const;
     // Asks a window to close as a window manager's close box does (WM_DELETE_WINDOW).
     bool RequestClose(const QString& window) const;
+    // Starts a real window manager (openbox) on this server; false, with the reason in
+    // `why`, when it cannot.
+    bool StartWindowManager(QString& why);
 
   private:
     QProcess xvfb_;
+    QProcess window_manager_;
     QString display_;
 };
 
@@ -60,5 +73,12 @@ class Game {
     QTemporaryDir folder_;
     QProcess process_;
 };
+
+// Every arrangement a computer solve from `start` passes through, the start first.
+std::vector<Grid> BoardsOfTheSolve(const Grid& start);
+
+// The xdotool arguments that solve the start arrangement as a player would: each click is on
+// the cell the blank moves to, for a client area whose top-left pixel is at `client` on screen.
+QStringList ClicksToSolveFromTheStart(QPoint client);
 
 }  // namespace koma::xtest
