@@ -174,15 +174,18 @@ void TForm1::ConnectHandlers() {
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == radio_button1_ && (event->type() == QEvent::MouseButtonPress ||
                                       event->type() == QEvent::MouseButtonDblClick)) {
-        ReportHeldPressFailure();
-        // A box opened now would take the release that completes the click: the button would
-        // stay pressed and never check. Its report waits for the release instead.
-        held_press_failure_ = Failure([this] { RadioButton1MouseDown(); });
+        // A box opened while the button is held would take the release that completes the
+        // click: the button would stay drawn pressed and never check. What fails from the
+        // press to the end of its release is reported once the release is done.
+        holding_reports_ = true;
+        Guarded([this] { RadioButton1MouseDown(); });
         return false;  // the press goes on to check the button as usual
     }
-    if (watched == radio_button1_ && event->type() == QEvent::MouseButtonRelease) {
-        ReportHeldPressFailure();
-        return false;  // then the release completes the click, if it is one
+    if (watched == radio_button1_ && event->type() == QEvent::MouseButtonRelease &&
+        holding_reports_) {
+        QMetaObject::invokeMethod(
+            this, [this] { ReportHeld(); }, Qt::QueuedConnection);
+        return false;  // the release completes the click, if it is one
     }
     if ((watched == button1_ || watched == button3_) && event->type() == QEvent::KeyPress &&
         IsPlainEnter(*static_cast<QKeyEvent*>(event))) {
@@ -193,26 +196,27 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-std::optional<std::string> TForm1::Failure(const std::function<void()>& handler) {
+void TForm1::Guarded(const std::function<void()>& handler) {
+    std::string failure;
     try {
         handler();
-    } catch (const std::exception& failure) {
-        return failure.what();
+        return;
+    } catch (const std::exception& error) {
+        failure = error.what();
     } catch (...) {
-        return sound::kUnknownError;
+        failure = sound::kUnknownError;
     }
-    return std::nullopt;
-}
-
-void TForm1::Guarded(const std::function<void()>& handler) {
-    if (const std::optional<std::string> failure = Failure(handler)) {
-        ShowErrorBox(*failure, screen());
+    if (holding_reports_) {
+        held_reports_.push_back(std::move(failure));
+    } else {
+        ShowErrorBox(failure, screen());
     }
 }
 
-void TForm1::ReportHeldPressFailure() {
-    if (const std::optional<std::string> failure = std::exchange(held_press_failure_, {})) {
-        ShowErrorBox(*failure, screen());
+void TForm1::ReportHeld() {
+    holding_reports_ = false;
+    for (const std::string& failure : std::exchange(held_reports_, {})) {
+        ShowErrorBox(failure, screen());
     }
 }
 

@@ -6,7 +6,6 @@
 #include <array>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,12 +25,8 @@ class BoardFrame;
 class FrameWatch;
 class TileImage;
 
-namespace testing {
-struct FormProbe;
-}
-
-// What the window is built with. The game always uses the defaults of main(); tests switch the
-// pause off and hand in fakes for the sound.
+// What the window is built with: whether the solver really pauses, and the sound behind the
+// switch (the music device, the fanfare, the release of the output once nothing sounds).
 struct FormOptions {
     Pause pause = Pause::kOn;
     sound::MediaPlayer::DeviceFactory music;
@@ -65,7 +60,13 @@ class TForm1 : public QWidget, public View {
     void SetSolverButtonVisible(bool visible) override;
     bool IsSolverButtonVisible() const override;
 
-    // Handlers
+  protected:
+    void paintEvent(QPaintEvent* event) override;  // FormPaint
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // Handlers, each run for its control's event.
     void FormCreate();
     void Shape1MouseDown(int x, int y);
     void Button1Click();
@@ -74,14 +75,6 @@ class TForm1 : public QWidget, public View {
     void RadioButton2Click();
     void RadioButton1MouseDown();
     void MediaPlayer1Notify(sound::NotifyKind kind);
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;  // FormPaint
-    void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-  private:
-    friend struct testing::FormProbe;  // the tests' way to the controls and the board
 
     TileImage* Image(int number) const;  // Image1 … Image16
     void BuildControls();
@@ -94,9 +87,8 @@ class TForm1 : public QWidget, public View {
     // Runs one handler; a failure inside it is reported in the error box and the program
     // carries on. No exception ever reaches Qt.
     void Guarded(const std::function<void()>& handler);
-    // Runs one handler and returns the failure it reported, if any.
-    static std::optional<std::string> Failure(const std::function<void()>& handler);
-    void ReportHeldPressFailure();
+    // Shows what failed while a press on RadioButton1 was held, in order.
+    void ReportHeld();
 
     FormOptions options_;
     Puzzle puzzle_;
@@ -114,8 +106,9 @@ class TForm1 : public QWidget, public View {
     // The client size last fitted to the frame; a window the player resized keeps its size.
     QSize fitted_size_{kMinClientWidth, kMinClientHeight};
     std::unique_ptr<FrameWatch> frame_watch_;
-    // A failure of RadioButton1MouseDown, reported once the press is over.
-    std::optional<std::string> held_press_failure_;
+    // From a press on RadioButton1 to the end of its release, failures wait here.
+    bool holding_reports_ = false;
+    std::vector<std::string> held_reports_;
     bool solving_ = false;
     // What arrived during a solve and must not run inside it, in arrival order.
     std::vector<std::function<void()>> held_;

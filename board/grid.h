@@ -23,6 +23,18 @@ struct Cell {
 // Where a search finds nothing.
 inline constexpr Cell kNoCell{-1, -1};
 
+// The four neighbours of a cell, as offsets from it; the one table of directions.
+namespace offset {
+inline constexpr Cell kLeft{-1, 0};
+inline constexpr Cell kRight{1, 0};
+inline constexpr Cell kUp{0, -1};
+inline constexpr Cell kDown{0, 1};
+}  // namespace offset
+
+constexpr Cell operator+(Cell cell, Cell offset) {
+    return {cell.x + offset.x, cell.y + offset.y};
+}
+
 constexpr bool IsOnBoard(int x, int y) {
     return x >= 0 && x < kColumns && y >= 0 && y < kRows;
 }

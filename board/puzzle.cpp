@@ -57,8 +57,8 @@ void Puzzle::Shape1MouseDown(int X, int Y) {
         return;  // a click on the blank
     }
     // Right, left, below, above: there is one blank, so at most one of them slides.
-    for (const Cell offset : {Cell{1, 0}, Cell{-1, 0}, Cell{0, 1}, Cell{0, -1}}) {
-        const Cell neighbour{clicked.x + offset.x, clicked.y + offset.y};
+    for (const Cell side : {offset::kRight, offset::kLeft, offset::kDown, offset::kUp}) {
+        const Cell neighbour = clicked + side;
         if (IsOnBoard(neighbour) && Board[neighbour] == kBlank) {
             Slide(clicked, neighbour);
             break;

@@ -28,7 +28,7 @@ struct Solver::PhaseRule {
     int tile;
     std::array<TileLoop, 3> loops;
     std::size_t loop_count;  // how many of `loops` the phase uses
-    void (Solver::*end_rule)(Cell& tile);
+    void (Solver::*end_rule)(int number, Cell& tile);
 };
 
 void Solver::Button1Click() {
@@ -95,7 +95,7 @@ void Solver::RunRule(const PhaseRule& rule) {
         }
     }
     if (rule.end_rule != nullptr) {
-        (this->*rule.end_rule)(tile);
+        (this->*rule.end_rule)(rule.tile, tile);
     }
 }
 
@@ -103,24 +103,24 @@ void Solver::MoveTile(void (Solver::*route)(int, int), void (Solver::*step)(), C
                       Cell& tile) {
     (this->*route)(tile.x, tile.y);
     (this->*step)();
-    tile = {tile.x + by.x, tile.y + by.y};
+    tile = tile + by;
 }
 
 void Solver::MoveTileLeft(Cell& tile) {
-    MoveTile(&Solver::Hy0, &Solver::BlankRight, {-1, 0}, tile);
+    MoveTile(&Solver::Hy0, &Solver::BlankRight, offset::kLeft, tile);
 }
 void Solver::MoveTileRight(Cell& tile) {
-    MoveTile(&Solver::My0, &Solver::BlankLeft, {1, 0}, tile);
+    MoveTile(&Solver::My0, &Solver::BlankLeft, offset::kRight, tile);
 }
 void Solver::MoveTileUp(Cell& tile) {
-    MoveTile(&Solver::Su0, &Solver::BlankDown, {0, -1}, tile);
+    MoveTile(&Solver::Su0, &Solver::BlankDown, offset::kUp, tile);
 }
 void Solver::MoveTileDown(Cell& tile) {
-    MoveTile(&Solver::Ss0, &Solver::BlankUp, {0, 1}, tile);
+    MoveTile(&Solver::Ss0, &Solver::BlankUp, offset::kDown, tile);
 }
 
 // Tile 10 to (3,0): to column 3, then two cells below home unless it can step straight in.
-void Solver::RowEndPhase4(Cell& tile) {
+void Solver::RowEndPhase4(int /*number*/, Cell& tile) {
     while (tile.x < 3) {
         MoveTileRight(tile);
     }
@@ -146,7 +146,7 @@ void Solver::RowEndPhase4(Cell& tile) {
 }
 
 // Tile 15 to (3,1): the same plan a row lower, the blank walked to (2,2) step by step.
-void Solver::RowEndPhase8(Cell& tile) {
+void Solver::RowEndPhase8(int /*number*/, Cell& tile) {
     while (tile.x < 3) {
         MoveTileRight(tile);
     }
@@ -182,13 +182,13 @@ void Solver::RowEndPhase8(Cell& tile) {
 // Phases 10 and 12 follow one plan but stay two functions: their steps differ (phase 10 meets
 // its tile in column 1 or 3 and walks the blank left with a loop; phase 12 meets it only in
 // column 2 and steps left at most once), and one function would hide that behind conditions.
-void Solver::ColumnEndPhase10(Cell& tile) {
+void Solver::ColumnEndPhase10(int number, Cell& tile) {
     if (tile.x <= 0) {
         return;
     }
     if (BlankX == 0 && BlankY == 2) {
         BlankRight();
-        if (puzzle_.At(0, 2) == 8) {
+        if (puzzle_.At(0, 2) == number) {
             tile.x = 0;
         }
     }
@@ -215,13 +215,13 @@ void Solver::ColumnEndPhase10(Cell& tile) {
 }
 
 // Tile 11 to (1,2): the same plan a column further right.
-void Solver::ColumnEndPhase12(Cell& tile) {
+void Solver::ColumnEndPhase12(int number, Cell& tile) {
     if (tile.x <= 1) {
         return;
     }
     if (BlankX == 1 && BlankY == 2) {
         BlankRight();
-        if (puzzle_.At(1, 2) == 11) {
+        if (puzzle_.At(1, 2) == number) {
             tile.x = 1;
         }
     }

@@ -19,18 +19,11 @@ enum class Step { kBlankLeft, kBlankRight, kBlankUp, kBlankDown };
 // "BlankLeft", "BlankRight", "BlankUp" or "BlankDown".
 std::string_view StepName(Step step);
 
-namespace testing {
-struct SolverProbe;
-}
-
 class Solver {
   public:
     using Cell = koma::Cell;
     // Told about every single step once it is complete.
     using StepObserver = std::function<void(Step)>;
-    // Told when a step or a route is asked to work outside the board or with a tracked blank
-    // that is not the blank. Such a call changes nothing. Without a hook a debug build stops.
-    using FaultHook = std::function<void(std::string_view what)>;
 
     static constexpr int kPhases = 13;
 
@@ -41,6 +34,10 @@ class Solver {
     // The solver button: hides the button, finds the blank, runs the thirteen phases and the
     // closing. The board ends in the goal arrangement with the blank at (0, 1).
     void Button1Click();
+    // The same solve piece by piece, for tools that show it a phase at a time: after
+    // FindBlank, phases 1 to kPhases in order (others do nothing), then the closing.
+    void RunPhase(int phase);
+    void Closing();
 
     // Single steps; each slides the tile beside the blank into it, pauses and repaints.
     void BlankLeft();
@@ -64,23 +61,21 @@ class Solver {
     Cell blank() const { return {BlankX, BlankY}; }
 
     void SetStepObserver(StepObserver observer) { step_observer_ = std::move(observer); }
-    void SetFaultHook(FaultHook hook) { fault_hook_ = std::move(hook); }
 
   private:
-    friend struct testing::SolverProbe;  // runs phases one at a time, sets the tracked cell
     struct PhaseRule;
 
-    void RunPhase(int phase);  // 1..kPhases
     void RunRule(const PhaseRule& rule);
-    void Closing();
 
     void TakeStep(Step step);
     bool TrackedBlankIsReal() const;
     // Whether a route runs at all: false, with a notice, when the target has no goal cell
-    // (`message`); false, with a fault, when the target is off the board or the tracked blank
+    // (`message`); false, as a fault, when the target is off the board or the tracked blank
     // is not the blank (its loops could never end then); false when the blank is at `goal`.
     bool RouteStarts(bool has_goal, std::string_view message, Cell target, Cell goal);
-    void Fault(std::string_view what) const;
+    // A call outside the limits the callers keep: refused, changing nothing; a debug build
+    // stops here, so that the caller's mistake is found.
+    static void Fault(std::string_view what);
     enum class Edge { kBottomRow, kRightColumn };
     void AlongTheFarEdge(Edge edge, int along, int side);
 
@@ -91,10 +86,10 @@ class Solver {
     void MoveTileUp(Cell& tile);
     void MoveTileDown(Cell& tile);
 
-    void RowEndPhase4(Cell& tile);
-    void RowEndPhase8(Cell& tile);
-    void ColumnEndPhase10(Cell& tile);
-    void ColumnEndPhase12(Cell& tile);
+    void RowEndPhase4(int number, Cell& tile);
+    void RowEndPhase8(int number, Cell& tile);
+    void ColumnEndPhase10(int number, Cell& tile);
+    void ColumnEndPhase12(int number, Cell& tile);
     void RowEndSequence(int r);
     void ColumnEndSequence(int c);
 
@@ -102,7 +97,6 @@ class Solver {
     View& view_;
     Pause pause_;
     StepObserver step_observer_;
-    FaultHook fault_hook_;
     int BlankX = 0;
     int BlankY = 0;
 };

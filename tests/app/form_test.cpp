@@ -106,18 +106,17 @@ TEST_F(FormTest, EveryPressOnTheBoardReachesTheFrame) {
     EXPECT_EQ(form.childAt(105, 50), probe.Shape1());
     EXPECT_EQ(form.childAt(50, 50), probe.Shape1());
     PressAt(105, 50);
-    EXPECT_EQ(probe.puzzle().At(0, 1), 12);
-    EXPECT_EQ(PictureCell(12), QPoint(0, 1));
-    EXPECT_EQ(PictureCell(0), QPoint(0, 0));
+    EXPECT_EQ(probe.Board().value()[0][1], 12);
+    EXPECT_EQ(probe.PictureCell(12), (Cell{0, 1}));
+    EXPECT_EQ(probe.PictureCell(0), (Cell{0, 0}));
     // The right button slides too.
     PressAt(50, 150, Qt::RightButton);
-    EXPECT_EQ(probe.puzzle().At(0, 0), 12);
+    EXPECT_EQ(probe.Board().value()[0][0], 12);
 }
 
 TEST_F(FormTest, CompletingTheSceneShowsTheNoticeAndLocksTheBoard) {
     probe.RadioButton2()->setChecked(true);
-    probe.LoadBoard(GoalLayout);
-    PressCell(1, 1);  // 7 into the blank
+    probe.PlayToOneSlideShortOfTheGoal();
     ModalCloser closer;
     PressCell(0, 1);  // and back: the scene is whole
     ASSERT_EQ(closer.seen.size(), 1U);
@@ -129,12 +128,12 @@ TEST_F(FormTest, CompletingTheSceneShowsTheNoticeAndLocksTheBoard) {
     EXPECT_TRUE(probe.Button1()->isHidden());
 
     PressCell(1, 1);
-    EXPECT_EQ(probe.puzzle().cells(), GoalLayout) << "locked until restart";
+    EXPECT_EQ(probe.Board(), GoalLayout) << "locked until restart";
     QTest::mouseClick(probe.Button3(), Qt::LeftButton);
     EXPECT_FALSE(probe.Button1()->isHidden());
     EXPECT_TRUE(PicturesShow(StartLayout));
     PressCell(1, 1);
-    EXPECT_EQ(probe.puzzle().At(0, 1), 7);
+    EXPECT_EQ(probe.Board().value()[0][1], 7);
 }
 
 TEST_F(FormTest, ComputerSolveEndsOnTheGoalAndLocksUntilRestart) {
@@ -142,16 +141,16 @@ TEST_F(FormTest, ComputerSolveEndsOnTheGoalAndLocksUntilRestart) {
     PressCell(1, 1);
     PressCell(1, 2);
     QTest::mouseClick(probe.Button1(), Qt::LeftButton);
-    EXPECT_EQ(probe.puzzle().cells(), GoalLayout);
+    EXPECT_EQ(probe.Board(), GoalLayout);
     EXPECT_TRUE(PicturesShow(GoalLayout));
     EXPECT_TRUE(probe.Button1()->isHidden());
     EXPECT_TRUE(closer.seen.empty()) << "a computer solve shows no message";
     EXPECT_TRUE(effects.empty());
 
     PressCell(1, 1);
-    EXPECT_EQ(probe.puzzle().cells(), GoalLayout);
+    EXPECT_EQ(probe.Board(), GoalLayout);
     QTest::mouseClick(probe.Button3(), Qt::LeftButton);
-    EXPECT_EQ(probe.puzzle().cells(), StartLayout);
+    EXPECT_EQ(probe.Board(), StartLayout);
     EXPECT_FALSE(probe.Button1()->isHidden());
 }
 
@@ -168,7 +167,7 @@ TEST_F(ShownFormTest, EnterRightAfterStartUpRunsTheSolver) {
     EXPECT_EQ(QApplication::focusWidget(), probe.Button1());
     QTest::keyClick(probe.Button1(), Qt::Key_Return);
     EXPECT_TRUE(probe.Button1()->isHidden());
-    EXPECT_EQ(probe.puzzle().cells(), GoalLayout);
+    EXPECT_EQ(probe.Board(), GoalLayout);
 }
 
 TEST_F(ShownFormTest, EnterPressesOnlyTheFocusedButtonAndOnlyWithoutModifiers) {
@@ -179,7 +178,7 @@ TEST_F(ShownFormTest, EnterPressesOnlyTheFocusedButtonAndOnlyWithoutModifiers) {
     PressCell(1, 1);
     probe.Button3()->setFocus();
     QTest::keyClick(probe.Button3(), Qt::Key_Enter, Qt::KeypadModifier);
-    EXPECT_EQ(probe.puzzle().cells(), StartLayout) << "Enter on the keypad pressed restart";
+    EXPECT_EQ(probe.Board(), StartLayout) << "Enter on the keypad pressed restart";
     EXPECT_FALSE(probe.Button1()->isHidden()) << "only the focused button takes Enter";
 }
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "board/puzzle.h"
-#include "solver/arrangement.h"
 #include "solver/pause.h"
 #include "solver/solver.h"
-#include "tools/support/recording_view.h"
+#include "support/recording_view.h"
+#include "tools/common/arrangement.h"
 
 namespace koma {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "tools/support/recording_view.h"
+#include "support/recording_view.h"
 
 namespace koma {
 namespace {

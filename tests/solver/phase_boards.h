@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "solver/arrangement.h"
 #include "solver_fixture.h"
+#include "tools/common/arrangement.h"
 
 namespace koma::testing {
 

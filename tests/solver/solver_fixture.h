@@ -8,27 +8,16 @@
 
 #include "board/puzzle.h"
 #include "solver/solver.h"
-#include "tools/support/recording_view.h"
+#include "support/recording_view.h"
 
 namespace koma::testing {
 
 using FakeView = support::RecordingView;
 
-// What only the tests do to a solver: run it piece by piece, or track a blank of their choice.
-struct SolverProbe {
-    static void RunPhase(Solver& solver, int phase) { solver.RunPhase(phase); }
-    static void Closing(Solver& solver) { solver.Closing(); }
-    static void SetBlank(Solver& solver, int x, int y) {
-        solver.BlankX = x;
-        solver.BlankY = y;
-    }
-};
-
 class SolverTest : public ::testing::Test {
   protected:
     SolverTest() {
         solver.SetStepObserver([this](Step step) { steps.push_back(step); });
-        solver.SetFaultHook([this](std::string_view what) { faults.emplace_back(what); });
     }
 
     // Puts grid on the board and tracks its blank, with a clean record.
@@ -38,12 +27,15 @@ class SolverTest : public ::testing::Test {
         Forget();
     }
 
-    void RunPhase(int phase) { SolverProbe::RunPhase(solver, phase); }
-    void Closing() { SolverProbe::Closing(solver); }
+    void RunPhase(int phase) { solver.RunPhase(phase); }
+    void Closing() { solver.Closing(); }
+
+    // The solver tracks the blank where it was; the player then slides `tile` into it, as a
+    // click does, so that the tracked cell holds that tile.
+    void SlideUntracked(Cell tile) { ASSERT_TRUE(puzzle.Slide(tile, solver.blank())); }
 
     void Forget() {
         steps.clear();
-        faults.clear();
         view.ClearLog();
         view.notices.clear();
         view.repaints = 0;
@@ -54,7 +46,6 @@ class SolverTest : public ::testing::Test {
     Puzzle puzzle{view};
     Solver solver{puzzle, view, Pause::kOff};
     std::vector<Step> steps;
-    std::vector<std::string> faults;
 };
 
 }  // namespace koma::testing

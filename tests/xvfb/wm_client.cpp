@@ -31,6 +31,7 @@ WmClient::WmClient(const QString& display) {
     root_ = xcb_setup_roots_iterator(xcb_get_setup(connection.get())).data->root;
     wm_protocols_ = Atom(connection.get(), "WM_PROTOCOLS");
     net_wm_ping_ = Atom(connection.get(), "_NET_WM_PING");
+    wm_delete_window_ = Atom(connection.get(), "WM_DELETE_WINDOW");
     net_frame_extents_ = Atom(connection.get(), "_NET_FRAME_EXTENTS");
     // A window answers a ping by sending it back to the root window, to whoever listens there
     // for structure changes.
@@ -41,16 +42,29 @@ WmClient::WmClient(const QString& display) {
 }
 
 void WmClient::Ping(std::uint32_t window, std::uint32_t serial) const {
-    xcb_client_message_event_t ping{};
-    ping.response_type = XCB_CLIENT_MESSAGE;
-    ping.format = 32;
-    ping.window = window;
-    ping.type = wm_protocols_;
-    ping.data.data32[0] = net_wm_ping_;
-    ping.data.data32[1] = serial;  // the timestamp field, which the answer carries back
-    ping.data.data32[2] = window;
+    // The timestamp field carries the number; the answer brings it back.
+    SendProtocol(window, net_wm_ping_, serial);
+}
+
+void WmClient::RequestClose(std::uint32_t window) const {
+    SendProtocol(window, wm_delete_window_, XCB_CURRENT_TIME);
+    const ReplyPtr<xcb_get_input_focus_reply_t> synced(
+        xcb_get_input_focus_reply(connection_.get(), xcb_get_input_focus(connection_.get()),
+                                  nullptr),
+        &std::free);
+}
+
+void WmClient::SendProtocol(std::uint32_t window, xcb_atom_t protocol, std::uint32_t stamp) const {
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = wm_protocols_;
+    message.data.data32[0] = protocol;
+    message.data.data32[1] = stamp;
+    message.data.data32[2] = window;
     xcb_send_event(connection_.get(), 0, window, XCB_EVENT_MASK_NO_EVENT,
-                   reinterpret_cast<const char*>(&ping));
+                   reinterpret_cast<const char*>(&message));
     xcb_flush(connection_.get());
 }
 

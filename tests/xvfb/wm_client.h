@@ -23,6 +23,9 @@ class WmClient {
     bool ok() const { return connection_ != nullptr; }
     // Sends `window` a _NET_WM_PING numbered `serial`.
     void Ping(std::uint32_t window, std::uint32_t serial) const;
+    // Asks `window` to close, as a close box does (WM_DELETE_WINDOW), and waits until the
+    // server has the request.
+    void RequestClose(std::uint32_t window) const;
     // The numbers of the pings answered since the last call.
     std::vector<std::uint32_t> Answers() const;
     // A part of the screen, in screen coordinates; null if it cannot be read.
@@ -43,7 +46,10 @@ class WmClient {
     std::unique_ptr<xcb_connection_t, Disconnect> connection_;
     xcb_window_t root_ = 0;
     xcb_atom_t wm_protocols_ = 0;
+    void SendProtocol(std::uint32_t window, xcb_atom_t protocol, std::uint32_t stamp) const;
+
     xcb_atom_t net_wm_ping_ = 0;
+    xcb_atom_t wm_delete_window_ = 0;
     xcb_atom_t net_frame_extents_ = 0;
 };
 

@@ -8,8 +8,8 @@
 
 #include "board/puzzle.h"
 #include "solver/solver.h"
-#include "tools/support/recording_view.h"
-#include "tools/valgrind/wm_close.h"
+#include "support/recording_view.h"
+#include "wm_client.h"
 
 namespace koma::xtest {
 
@@ -89,8 +89,13 @@ QStringList XServer::Windows(const QString& name) const {
 
 bool XServer::RequestClose(const QString& window) const {
     bool number = false;
-    const unsigned long id = window.toULong(&number);
-    return number && x11::RequestWindowClose(display_.toLatin1().constData(), id);
+    const auto id = static_cast<std::uint32_t>(window.toULong(&number));
+    const WmClient wm(display_);
+    if (!number || id == 0 || !wm.ok()) {
+        return false;
+    }
+    wm.RequestClose(id);
+    return true;
 }
 
 QString XServer::WaitForAnotherWindow(const QString& other, int timeout_ms) const {

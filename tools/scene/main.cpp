@@ -1,5 +1,5 @@
 // koma-scene: draws the ballpark and writes the tile pictures, the solved scene and the icons.
-// Usage: koma-scene [output folder]   (default: the source tree's assets folder)
+// Usage: koma-scene FOLDER   (the build's koma_regenerate_scene target names the assets folder)
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,9 +12,11 @@
 
 int main(int argc, char* argv[]) {
     const std::vector<const char*> args(argv, argv + argc);
-    const QString folder =
-        args.size() > 1 ? QString::fromLocal8Bit(args[1]) : QStringLiteral(KOMA_ASSETS_DIR);
-    const QDir out(folder);
+    if (args.size() != 2) {
+        std::cerr << "usage: koma-scene FOLDER\n";
+        return 2;
+    }
+    const QDir out(QString::fromLocal8Bit(args[1]));
     int failures = 0;
     for (const koma::scene::Asset& asset : koma::scene::AllAssets()) {
         const QString path = out.filePath(asset.path);

@@ -17,9 +17,8 @@
 #include <vector>
 
 #include "board/puzzle.h"
-#include "solver/arrangement.h"
 #include "solver/solver.h"
-#include "tools/support/recording_view.h"
+#include "tools/common/arrangement.h"
 
 namespace {
 
@@ -36,20 +35,28 @@ class BadInput : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// A view that prints notices (and, when asked, repaints) as they come, and keeps no log.
-class ConsoleView : public koma::support::RecordingView {
+// The screen of a run without a window: notices (and, when asked, repaints) are printed as
+// they come; pictures go nowhere, sound is off and the solver button starts shown.
+class ConsoleView : public koma::View {
   public:
-    explicit ConsoleView(bool print_repaints = false) {
-        keep_log = false;
-        on_entry = [print_repaints](std::string_view entry) {
-            constexpr std::string_view kNotice = "notice ";
-            if (entry.starts_with(kNotice)) {
-                std::cout << "notice: " << entry.substr(kNotice.size()) << '\n';
-            } else if (print_repaints && entry == "repaint") {
-                std::cout << "repaint\n";
-            }
-        };
+    explicit ConsoleView(bool print_repaints = false) : print_repaints_(print_repaints) {}
+
+    void MoveTilePicture(int /*tile*/, int /*left*/, int /*top*/) override {}
+    void RepaintNow() override {
+        if (print_repaints_) {
+            std::cout << "repaint\n";
+        }
     }
+    void AnswerDesktop() override {}
+    void ShowNotice(std::string_view text) override { std::cout << "notice: " << text << '\n'; }
+    bool IsSoundOn() const override { return false; }
+    void PlayEffect() override {}
+    void SetSolverButtonVisible(bool visible) override { solver_button_visible_ = visible; }
+    bool IsSolverButtonVisible() const override { return solver_button_visible_; }
+
+  private:
+    bool print_repaints_;
+    bool solver_button_visible_ = true;
 };
 
 int ParseInt(std::string_view text, std::string_view what) {

@@ -1,4 +1,4 @@
-#include "solver/arrangement.h"
+#include "tools/common/arrangement.h"
 
 #include <array>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "scene.h"
+#include "tools/scene/scene.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <map>
 
 #include "board/layout.h"
-#include "palette.h"
+#include "tools/scene/palette.h"
 
 namespace koma::scene {
 namespace {

@@ -1,9 +1,8 @@
 // A View without a window: it remembers what the game asked of the screen. Tests check the
-// record, the benchmarks switch the record off, and koma-trace prints entries as they come.
+// record; the benchmarks switch the record off.
 #pragma once
 
 #include <array>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +23,7 @@ class RecordingView : public View {
     void MoveTilePicture(int tile, int left, int top) override {
         pictures.at(ArrayIndex(tile)) = {left, top};
         ++picture_moves;
-        if (Recording()) {
+        if (keep_log) {
             Log("move " + std::to_string(tile));
         }
     }
@@ -76,8 +75,6 @@ class RecordingView : public View {
     bool solver_button_visible = true;
     // Off for long runs: the counters and pictures are still kept, the log is not.
     bool keep_log = true;
-    // Told every entry as it is made, whether or not the log keeps it.
-    std::function<void(std::string_view entry)> on_entry;
     std::array<Point, kCells> pictures{};
     std::vector<std::string> notices;
     std::vector<std::string> log;
@@ -87,11 +84,7 @@ class RecordingView : public View {
     int picture_moves = 0;
 
   private:
-    bool Recording() const { return keep_log || on_entry; }
     void Log(std::string entry) {
-        if (on_entry) {
-            on_entry(entry);
-        }
         if (keep_log) {
             log.push_back(std::move(entry));
         }

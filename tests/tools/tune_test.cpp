@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/common/asset_bytes.h"
+#include "support/asset_bytes.h"
 #include "tools/tune/tune.h"
 
 namespace {
