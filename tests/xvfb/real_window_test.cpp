@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "board/layout.h"
+#include "support/solve_route.h"
 #include "wm_client.h"
 #include "x_session.h"
 
@@ -232,7 +233,7 @@ TEST_F(RealWindow, ComputerSolveAnswersEveryPingWhileInputAndCloseWait) {
     const WmClient wm(x.display());
     ASSERT_TRUE(wm.ok());
     const auto id = static_cast<std::uint32_t>(window.toULong());
-    const std::vector<Grid> boards = BoardsOfTheSolve(StartLayout);
+    const std::vector<Grid> boards = koma::testing::BoardsOfTheSolve(StartLayout);
     const QRect board_area(0, 0, kClientLeft + 394, kClientTop + 394);
 
     ClickClient(x, 437, 380);  // "PCにやらせる"

@@ -6,9 +6,7 @@
 #include <QFile>
 #include <QThread>
 
-#include "board/puzzle.h"
-#include "solver/solver.h"
-#include "support/recording_view.h"
+#include "support/solve_route.h"
 #include "wm_client.h"
 
 namespace koma::xtest {
@@ -195,25 +193,12 @@ Game::~Game() {
     }
 }
 
-std::vector<Grid> BoardsOfTheSolve(const Grid& start) {
-    support::RecordingView view;
-    view.keep_log = false;
-    Puzzle puzzle(view, start);
-    Solver solver(puzzle, view, Pause::kOff);
-    std::vector<Grid> boards{start};
-    solver.SetStepObserver([&](Step) { boards.push_back(puzzle.cells()); });
-    solver.Button1Click();
-    return boards;
-}
-
 QStringList ClicksToSolveFromTheStart(QPoint client) {
-    const std::vector<Grid> boards = BoardsOfTheSolve(StartLayout);
     QStringList arguments;
-    for (auto board = boards.begin() + 1; board != boards.end(); ++board) {
-        const Cell blank = board->Find(kBlank);
+    for (const Cell cell : koma::testing::ClicksOfTheSolve(StartLayout)) {
         arguments << QStringLiteral("mousemove")
-                  << QString::number(client.x() + CellLeft(blank.x) + 47)
-                  << QString::number(client.y() + CellTop(blank.y) + 47) << QStringLiteral("click")
+                  << QString::number(client.x() + CellLeft(cell.x) + 47)
+                  << QString::number(client.y() + CellTop(cell.y) + 47) << QStringLiteral("click")
                   << QStringLiteral("1");
     }
     return arguments;

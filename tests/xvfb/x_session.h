@@ -74,9 +74,6 @@ class Game {
     QProcess process_;
 };
 
-// Every arrangement a computer solve from `start` passes through, the start first.
-std::vector<Grid> BoardsOfTheSolve(const Grid& start);
-
 // The xdotool arguments that solve the start arrangement as a player would: each click is on
 // the cell the blank moves to, for a client area whose top-left pixel is at `client` on screen.
 QStringList ClicksToSolveFromTheStart(QPoint client);
