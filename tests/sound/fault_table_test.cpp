@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,8 +19,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -255,23 +258,6 @@ const Fault kFaults[] = {
     // Known only once the output is opened, when sound is switched on.
     {"NoAudioOutput", [](Folder& s) { s.driver = "koma-no-such-driver"; }, nullptr, false, nullptr,
      [](const Folder&) { return Is(kNoOutput); }},
-    {"NoFanfareFile", [](Folder& s) { s.Remove("一等賞.wav"); }, nullptr, false},
-    {"EmptyFanfareFile", [](Folder& s) { s.dir.Write("一等賞.wav", {}); }, nullptr, false},
-    {"BrokenFanfareFile", [](Folder& s) { s.dir.Write("一等賞.wav", RandomBytes(3000)); }, nullptr,
-     false},
-    {"FolderNamedLikeTheFanfare", [](Folder& s) { s.MakeFolder("一等賞.wav"); }, nullptr, false},
-    {"PipeNamedLikeTheFanfare",
-     [](Folder& s) {
-         s.Remove("一等賞.wav");
-         ASSERT_EQ(mkfifo(s.dir.Path("一等賞.wav").c_str(), 0600), 0);
-     },
-     nullptr, false},
-    {"DeviceNamedLikeTheFanfare",
-     [](Folder& s) {
-         s.Remove("一等賞.wav");
-         std::filesystem::create_symlink("/dev/zero", s.dir.Path("一等賞.wav"));
-     },
-     nullptr, false},
 };
 
 // The game as main() builds it, started in the row's folder.
@@ -384,6 +370,154 @@ TEST_P(SoundFaultTest, ThePlayerIsToldOnceAndTheGameStillWorks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EachFault, SoundFaultTest, ::testing::ValuesIn(kFaults),
+                         [](const auto& row) { return row.param.name; });
+
+// Every kind of fanfare file, good or hostile, played where the game plays it: at the player's
+// completion with sound on.
+struct FanfareFault {
+    std::string name;
+    std::function<void(Folder&)> make;
+    bool plays;
+};
+
+void PrintTo(const FanfareFault& fault, std::ostream* out) {
+    *out << fault.name;
+}
+
+std::function<void(Folder&)> Fanfare(const testing::WavFields& wav) {
+    return [wav](Folder& s) { s.dir.Write("一等賞.wav", testing::WavFile(wav)); };
+}
+
+testing::WavFields Format(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
+                          std::uint16_t bits, std::uint32_t data_bytes = 8820) {
+    testing::WavFields wav;
+    wav.tag = tag;
+    wav.channels = channels;
+    wav.rate = rate;
+    wav.bits = bits;
+    wav.data_bytes = data_bytes;
+    return wav;
+}
+
+// Long enough to be still playing when the notice is up.
+testing::WavFields OneSecond(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
+                             std::uint16_t bits) {
+    return Format(tag, channels, rate, bits, rate * channels * bits / 8);
+}
+
+testing::WavFields Sized(std::optional<std::uint32_t> riff, std::optional<std::uint32_t> fmt,
+                         std::optional<std::uint32_t> data) {
+    testing::WavFields wav;
+    wav.riff_size = riff;
+    wav.fmt_size = fmt;
+    wav.data_size = data;
+    return wav;
+}
+
+constexpr std::uint32_t kMiB = 1U << 20;
+constexpr std::uint32_t kAll = 0xFFFFFFFF;
+constexpr std::uint16_t kPcm = 1;
+constexpr std::uint16_t kFloat = 3;
+
+const FanfareFault kFanfareFaults[] = {
+    {"PlainPcm16", Fanfare({}), true},
+    {"Pcm8At8kHz", Fanfare(OneSecond(kPcm, 1, 8000, 8)), true},
+    {"Pcm24StereoAt48kHz", Fanfare(OneSecond(kPcm, 2, 48000, 24)), true},
+    {"Pcm32StereoAt96kHz", Fanfare(OneSecond(kPcm, 2, 96000, 32)), true},
+    {"FloatStereo", Fanfare(OneSecond(kFloat, 2, 44100, 32)), true},
+    // The mixer's converted size (the data times its growth in conversion, 512 here) overflows
+    // 32 bits to 4 KiB, into which it copies 8 MiB.
+    {"Overflow1400HzMono8", Fanfare(Format(kPcm, 1, 1400, 8, 8 * kMiB + 8)), false},
+    // The same overflow to a few KiB at other rates, widths and channel counts.
+    {"Overflow2000HzMono8", Fanfare(Format(kPcm, 1, 2000, 8, 11'671'107)), false},
+    {"Overflow1HzMono8", Fanfare(Format(kPcm, 1, 1, 8, 6087)), false},
+    {"Overflow100HzStereo16", Fanfare(Format(kPcm, 2, 100, 16, 2'434'792)), false},
+    {"Overflow200HzMono24", Fanfare(Format(kPcm, 1, 200, 24, 3'643'923)), false},
+    {"Overflow300HzMonoFloat", Fanfare(Format(kFloat, 1, 300, 32, 7'304'368)), false},
+    // No overflow, but hundreds of MB once converted.
+    {"LongAt8kHz", Fanfare(Format(kPcm, 1, 8000, 8, 4 * kMiB)), false},
+    {"RiffSizeAllOnes", Fanfare(Sized(kAll, {}, {})), true},
+    {"DataSizeAllOnes", Fanfare(Sized({}, {}, kAll)), false},
+    {"FormatChunkLongerThanTheFile", Fanfare(Sized({}, 0x7FFFFFF0, {})), false},
+    {"DataCutShort", Fanfare(Sized({}, {}, 2 * 8820)), false},
+    {"ZeroRate", Fanfare(Format(kPcm, 1, 0, 16)), false},
+    {"HugeRate", Fanfare(Format(kPcm, 1, kAll, 16)), false},
+    {"ZeroChannels", Fanfare(Format(kPcm, 0, 22050, 16)), false},
+    {"HugeChannels", Fanfare(Format(kPcm, 0xFFFF, 22050, 16)), false},
+    {"ZeroBits", Fanfare(Format(kPcm, 1, 22050, 0)), false},
+    {"HugeBits", Fanfare(Format(kPcm, 1, 22050, 0xFFFF)), false},
+    {"MsAdpcm", Fanfare(Format(2, 1, 22050, 4)), false},
+    {"ImaAdpcm", Fanfare(Format(0x11, 1, 22050, 4)), false},
+    {"ALaw", Fanfare(Format(6, 1, 22050, 8)), false},
+    {"MuLaw", Fanfare(Format(7, 1, 22050, 8)), false},
+    {"Extensible", Fanfare(Format(0xFFFE, 1, 22050, 16)), false},
+    {"UnknownTag", Fanfare(Format(0x1234, 1, 22050, 16)), false},
+    {"NoFile", [](Folder& s) { s.Remove("一等賞.wav"); }, false},
+    {"ZeroBytes", [](Folder& s) { s.dir.Write("一等賞.wav", {}); }, false},
+    {"RandomBytes", [](Folder& s) { s.dir.Write("一等賞.wav", RandomBytes(3000)); }, false},
+    {"Folder", [](Folder& s) { s.MakeFolder("一等賞.wav"); }, false},
+    {"Fifo",
+     [](Folder& s) {
+         s.Remove("一等賞.wav");
+         ASSERT_EQ(mkfifo(s.dir.Path("一等賞.wav").c_str(), 0600), 0);
+     },
+     false},
+    {"LinkToDevZero",
+     [](Folder& s) {
+         s.Remove("一等賞.wav");
+         std::filesystem::create_symlink("/dev/zero", s.dir.Path("一等賞.wav"));
+     },
+     false},
+};
+
+// A field of /proc/self/status, in KiB.
+long StatusKiB(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with(field + ":")) {
+            return std::stol(line.substr(field.size() + 1));
+        }
+    }
+    return -1;
+}
+
+class FanfareFaultTest : public ::testing::TestWithParam<FanfareFault> {
+  protected:
+    TempDir dir;
+};
+
+TEST_P(FanfareFaultTest, TheCompletionGoesOnWithBoundedMemory) {
+    // The fanfare's converted size is capped at 8 MiB; with the file read whole and decoded,
+    // a few times that.
+    constexpr long kMaxGrowthKiB = 64 * 1024;
+    Folder setup(dir);
+    GetParam().make(setup);
+    app::testing::ModalCloser closer;
+    Game game(setup);
+    const app::testing::FormProbe probe{game.form()};
+    game.form().show();
+    QTest::mouseClick(probe.RadioButton2(), Qt::LeftButton);
+    ASSERT_TRUE(closer.seen.empty());
+    Grid one_short = GoalLayout;
+    std::swap(one_short[0][1], one_short[1][1]);
+    probe.LoadBoard(one_short);
+
+    malloc_trim(0);                                 // what the row's set-up freed is not counted
+    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
+    const long before = StatusKiB("VmRSS");
+    const QPoint blank_cell(CellLeft(0) + 30, CellTop(1) + 30);
+    QTest::mouseClick(probe.Shape1(), Qt::LeftButton, {}, blank_cell - probe.Shape1()->pos());
+    const long growth = StatusKiB("VmHWM") - before;
+    std::cout << "peak memory during the completion: +" << growth / 1024 << " MiB\n";
+
+    ASSERT_EQ(closer.seen.size(), 1U);
+    EXPECT_EQ(closer.seen[0].text, "できた!!!!");
+    EXPECT_TRUE(probe.Button1()->isHidden()) << "the board is not locked";
+    EXPECT_EQ(Mix_Playing(-1), GetParam().plays ? 1 : 0) << "channels playing the fanfare";
+    EXPECT_LT(growth, kMaxGrowthKiB);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachFanfare, FanfareFaultTest, ::testing::ValuesIn(kFanfareFaults),
                          [](const auto& row) { return row.param.name; });
 
 }  // namespace
