@@ -91,5 +91,34 @@ TEST_F(RenderedOutputTest, EffectMixesWithTheMusicWhichCarriesOn) {
     EXPECT_GT(CountLoud(samples, 0, samples.size()), 0U);
 }
 
+// A stop and the play that resumes it leave out nothing: the note held at the stop sounds again
+// from the same point, as loud as before.
+TEST_F(RenderedOutputTest, AResumedPlaySoundsTheHeldNoteAgain) {
+    std::size_t per_second = 0;
+    {
+        AudioOutput output;
+        ASSERT_NO_THROW(output.Open());
+        per_second = PerSecond(output);
+        const auto device = MakeSynthMusicDevice(output);
+        device->Open(dir.Write("koma.mid", testing::OneNoteMidi(4 * testing::kTicksPerQuarter)),
+                     recorder.Handler());
+        device->Play();
+        std::this_thread::sleep_for(600ms);
+        device->Stop();
+        std::this_thread::sleep_for(800ms);  // the note's release dies away
+        device->Play();
+        std::this_thread::sleep_for(600ms);
+    }
+    // The file ends when the output closes, well after the resume.
+    const auto samples = ReadDiskAudio(raw);
+    const std::size_t window = per_second / 4;
+    ASSERT_GT(samples.size(), 2 * per_second);
+    const std::size_t before = CountLoud(samples, per_second / 4, per_second / 4 + window);
+    const std::size_t after =
+        CountLoud(samples, samples.size() - 2 * window, samples.size() - window);
+    EXPECT_GT(before, window / 4) << "no music before the stop";
+    EXPECT_GT(after, before / 2) << "the held note was not sounded again";
+}
+
 }  // namespace
 }  // namespace koma::sound
