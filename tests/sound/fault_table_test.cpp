@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -61,8 +62,19 @@ Bytes RandomBytes(std::size_t count) {
     return bytes;
 }
 
-// A Standard MIDI File of `notes` notes, each `spacing` ticks after the last, as a hostile file
-// would be written: one track, running status, the notes ending together at the end.
+// A Standard MIDI File of one track holding `body`, at 120 bpm.
+Bytes TrackMidi(Bytes body) {
+    body.insert(body.end(), {0x00, 0xFF, 0x2F, 0x00});  // the end of the track
+    Bytes file{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        file.push_back(static_cast<unsigned char>(body.size() >> shift));
+    }
+    file.insert(file.end(), body.begin(), body.end());
+    return file;
+}
+
+// `notes` notes, each `spacing` ticks after the last, as a hostile file would be written:
+// running status, the notes ending together at the end.
 Bytes ManyNotesMidi(std::uint32_t notes, std::uint32_t spacing) {
     Bytes body{0x00, 0x90};
     for (std::uint32_t i = 0; i < notes; ++i) {
@@ -71,13 +83,36 @@ Bytes ManyNotesMidi(std::uint32_t notes, std::uint32_t spacing) {
         }
         body.insert(body.end(), {static_cast<unsigned char>(36 + i % 48), 100});
     }
-    body.insert(body.end(), {0x60, 0xB0, 123, 0, 0x00, 0xFF, 0x2F, 0x00});  // all notes off
-    Bytes file{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        file.push_back(static_cast<unsigned char>(body.size() >> shift));
+    body.insert(body.end(), {0x60, 0xB0, 123, 0});  // all notes off
+    return TrackMidi(body);
+}
+
+// `count` note-ons of one key and then as many note-offs, all at once; the piece goes on for
+// four seconds.
+Bytes OneKeyCrowdMidi(std::uint32_t count) {
+    Bytes body{0x00, 0x90};
+    for (std::uint32_t i = 0; i < 2 * count; ++i) {
+        if (i == count) {
+            body.insert(body.end(), {0x00, 0x80});
+        }
+        body.insert(body.end(), {60, 100});
+        body.push_back(0x00);
     }
-    file.insert(file.end(), body.begin(), body.end());
-    return file;
+    body.pop_back();
+    tune::AppendVariableLength(body, 8 * testing::kTicksPerQuarter);
+    body.insert(body.end(), {0xB0, 7, 100});  // a volume change marks the end
+    return TrackMidi(body);
+}
+
+// About `bytes` of tempo changes, one a tick, between a microsecond and 16.7 s per quarter.
+Bytes TempoStormMidi(std::size_t bytes) {
+    Bytes body;
+    for (bool fast = true; body.size() < bytes; fast = !fast) {
+        const unsigned char tempo = fast ? 0x00 : 0xFF;
+        body.insert(body.end(), {0x01, 0xFF, 0x51, 0x03, tempo, tempo,
+                                 static_cast<unsigned char>(fast ? 0x01 : 0xFF)});
+    }
+    return TrackMidi(body);
 }
 
 // A file that starts like a MIDI file and goes on for `bytes`, written sparsely.
@@ -175,6 +210,8 @@ struct Fault {
     // The error box when sound is switched on; nullptr: "MCI デバイスがありません." after a box
     // at start, else none.
     Message on_message = nullptr;
+    // Whether the music's CPU share while it plays is checked.
+    bool busy = false;
 };
 
 void PrintTo(const Fault& fault, std::ostream* out) {
@@ -214,6 +251,11 @@ const Fault kFaults[] = {
     // Still more notes at one tick than can sound: the game plays on, the terminal stays quiet.
     {"DenseChordUnderTheSizeLimit",
      [](Folder& s) { s.dir.Write("koma.mid", ManyNotesMidi(400'000, 0)); }, nullptr, true},
+    // More note-offs at once than a buffer takes: none may be lost, or notes hang for ever.
+    {"TwoThousandNoteOffsAtOnce", [](Folder& s) { s.dir.Write("koma.mid", OneKeyCrowdMidi(2000)); },
+     nullptr, true},
+    {"TempoStorm", [](Folder& s) { s.dir.Write("koma.mid", TempoStormMidi(2'000'000)); }, nullptr,
+     true, nullptr, nullptr, true},
     {"FolderNamedKomaMid", [](Folder& s) { s.MakeFolder("koma.mid"); },
      [](const Folder&) { return Is("「koma.mid」はフォルダーで、音楽ファイルではありません."); },
      true},
@@ -300,6 +342,19 @@ class Game {
     std::unique_ptr<app::TForm1> form_;
 };
 
+// The fanfare lasts a second, the music's tail two, and the window looks every second.
+constexpr int kReleasedWithinMs = 5000;
+
+bool OutputOpen() {
+    return Mix_QuerySpec(nullptr, nullptr, nullptr) != 0;
+}
+
+double CpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
 class SoundFaultTest : public ::testing::TestWithParam<Fault> {
   protected:
     TempDir dir;
@@ -344,8 +399,14 @@ TEST_P(SoundFaultTest, ThePlayerIsToldOnceAndTheGameStillWorks) {
     if (on_message) {
         ASSERT_EQ(closer.seen.size(), 1U);
         EXPECT_THAT(closer.seen[0].text.toStdString(), on_message(setup));
+        EXPECT_FALSE(OutputOpen()) << "a failed sound on holds the output";
     } else {
         EXPECT_TRUE(closer.seen.empty());
+    }
+    if (fault.busy) {
+        const double before = CpuSeconds();
+        QTest::qWait(2000);
+        EXPECT_LT((CpuSeconds() - before) / 2.0, 0.2) << "share of a core while the music plays";
     }
 
     // The game plays: the computer solves it, and after a restart the player completes it.
@@ -363,10 +424,17 @@ TEST_P(SoundFaultTest, ThePlayerIsToldOnceAndTheGameStillWorks) {
     ASSERT_EQ(closer.seen.size(), 1U);
     EXPECT_EQ(closer.seen[0].text, "できた!!!!");
     // Mix_Playing may only be asked while an output is open.
-    const bool output_open = Mix_QuerySpec(nullptr, nullptr, nullptr) != 0;
-    const int fanfares = output_open ? Mix_Playing(-1) : 0;
+    const int fanfares = OutputOpen() ? Mix_Playing(-1) : 0;
     EXPECT_EQ(fanfares, fault.fanfare ? 1 : 0) << "channels playing the fanfare";
     EXPECT_THAT(terminal.Text(), Not(HasSubstr("fluidsynth")));
+
+    // Sound off: once the fanfare and the music's tail have ended, the output is released.
+    QTest::mouseClick(probe.RadioButton1(), Qt::LeftButton);
+    EXPECT_FALSE(form.IsSoundOn());
+    for (int waited = 0; OutputOpen() && waited < kReleasedWithinMs; waited += 100) {
+        QTest::qWait(100);
+    }
+    EXPECT_FALSE(OutputOpen()) << "still open " << kReleasedWithinMs << " ms after sound off";
 }
 
 INSTANTIATE_TEST_SUITE_P(EachFault, SoundFaultTest, ::testing::ValuesIn(kFaults),
