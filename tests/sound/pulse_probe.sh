@@ -7,8 +7,8 @@
 #
 # Not a test: it prints figures. Needs what pulse_check.sh needs.
 set -u
-koma=$1
-midi=$2
+koma=$(readlink -f "$1")
+midi=$(readlink -f "$2")
 here=$(cd "$(dirname "$0")" && pwd)
 assets=$here/../../assets
 probe=$here/../../tools/startup/idle_probe.sh
