@@ -109,11 +109,12 @@ TEST_F(RenderedOutputTest, AResumedPlaySoundsTheHeldNoteAgain) {
             device.Stop();
             std::this_thread::sleep_for(800ms);  // the release dies away
             device.Play();
-            std::this_thread::sleep_for(600ms);
+            std::this_thread::sleep_for(900ms);
         });
-    // The file ends when the output closes, well after the resume.
-    const std::size_t window = per_second / 4;
-    ASSERT_GT(samples.size(), 2 * per_second);
+    // The file ends when the output closes, well after the resume even when the driver falls
+    // behind a busy machine's clock.
+    const std::size_t window = per_second / 5;
+    ASSERT_GT(samples.size(), 3 * per_second / 2);
     const std::size_t before = CountLoud(samples, per_second / 4, per_second / 4 + window);
     const std::size_t after =
         CountLoud(samples, samples.size() - 2 * window, samples.size() - window);
