@@ -13,6 +13,8 @@ constexpr int kRequestedRate = 44100;
 // cheap on the CPU.
 constexpr int kBufferFrames = 1024;
 constexpr int kEffectChannels = 4;
+// SDL keeps at most this many devices open, numbered from 1.
+constexpr std::uint32_t kMaxDevices = 16;
 
 // SDL's own reason names drivers and devices; the player needs to know what to look at.
 constexpr char kNoOutput[] = "音を出せません (デスクトップのサウンドサーバーは動いていますか?)";
@@ -30,9 +32,10 @@ AudioOutput::~AudioOutput() {
 }
 
 void AudioOutput::Open() {
-    if (open_) {
+    if (open_ && IsDeviceThere()) {
         return;
     }
+    Close();  // a device that has gone comes back only when opened anew
     // Otherwise SDL turns SIGINT and SIGTERM into quit events that a Qt program never reads,
     // and the program no longer ends on them.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -53,6 +56,14 @@ void AudioOutput::Open() {
         throw SoundError(kNoOutput);
     }
     Mix_AllocateChannels(kEffectChannels);
+    // The mixer does not say which device it opened; it is the only one the game opens, and
+    // the mixer has started it.
+    device_ = 0;
+    for (std::uint32_t id = 1; id <= kMaxDevices && device_ == 0; ++id) {
+        if (SDL_GetAudioDeviceStatus(id) != SDL_AUDIO_STOPPED) {
+            device_ = id;
+        }
+    }
     open_ = true;
     sample_rate_ = rate;
     ++openings_;
@@ -60,7 +71,8 @@ void AudioOutput::Open() {
 }
 
 bool AudioOutput::CloseIfSilent() {
-    if (open_ && (Mix_Playing(-1) > 0 || (music_ != nullptr && music_->IsSounding()))) {
+    if (open_ && IsDeviceThere() &&
+        (Mix_Playing(-1) > 0 || (music_ != nullptr && music_->IsSounding()))) {
         return false;
     }
     Close();
@@ -89,6 +101,10 @@ void AudioOutput::RemoveMusic(const MusicSource* music) {
         music_ = nullptr;
         Hook();
     }
+}
+
+bool AudioOutput::IsDeviceThere() const {
+    return device_ == 0 || SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_STOPPED;
 }
 
 void AudioOutput::Hook() const {

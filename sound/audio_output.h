@@ -29,11 +29,11 @@ class AudioOutput {
     // Closes the output, which silences everything still playing through it.
     ~AudioOutput();
 
-    // Opens the output (44.1 kHz, stereo, 16 bit) unless it is open; throws SoundError saying,
-    // in the player's words, why there is no sound output.
+    // Opens the output (44.1 kHz, stereo, 16 bit) unless it is open and its device is still
+    // there; throws SoundError saying, in the player's words, why there is no sound output.
     void Open();
     // Closes the output if it is open and neither an effect nor the music can be heard any
-    // more; true when it is closed afterwards.
+    // more, or its device is gone; true when it is closed afterwards.
     bool CloseIfSilent();
     void Close();
 
@@ -52,10 +52,14 @@ class AudioOutput {
 
   private:
     void Hook() const;
+    // False once the device has gone (its sound server ended): what is mixed for it then is
+    // never heard, and it does not come back by itself.
+    bool IsDeviceThere() const;
 
     bool open_ = false;
     int sample_rate_ = 0;
     int openings_ = 0;
+    std::uint32_t device_ = 0;  // SDL's id of the mixer's device; 0: not known
     MusicSource* music_ = nullptr;
 };
 

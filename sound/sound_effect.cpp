@@ -6,6 +6,7 @@
 
 #include "sound/music_device.h"
 #include "sound/plain_file.h"
+#include "sound/wav_file.h"
 
 namespace koma::sound {
 namespace {
@@ -13,6 +14,33 @@ namespace {
 // A minute and a half at CD quality, a hundred times the game's fanfare: anything larger is no
 // short sound, and converting it for the output would cost hundreds of MB.
 constexpr std::size_t kMaxEffectBytes = std::size_t{16} << 20;
+// What the mixer may allocate to convert one effect for the output: 47 s at 44.1 kHz stereo,
+// twenty times the game's fanfare. The mixer multiplies in 32 bits, so an unchecked low-rate
+// file would overflow the size and be copied into a buffer far too small.
+constexpr std::uint64_t kMaxConvertedBytes = std::uint64_t{8} << 20;
+
+SDL_AudioFormat DecodedFormat(const WavSound& sound) {
+    if (sound.is_float) {
+        return AUDIO_F32LSB;
+    }
+    return sound.bits == 8 ? AUDIO_U8 : sound.bits == 16 ? AUDIO_S16LSB : AUDIO_S32LSB;
+}
+
+// The size of the mixer's conversion buffer for `sound`, counted as the mixer does but in 64
+// bits; 0 when SDL has no conversion for it.
+std::uint64_t ConvertedBytes(const WavSound& sound) {
+    int rate = 0;
+    Uint16 format = 0;
+    int channels = 0;
+    SDL_AudioCVT conversion{};
+    if (Mix_QuerySpec(&rate, &format, &channels) == 0 ||
+        SDL_BuildAudioCVT(&conversion, DecodedFormat(sound), static_cast<Uint8>(sound.channels),
+                          sound.rate, format, static_cast<Uint8>(channels), rate) < 0 ||
+        conversion.len_mult <= 0) {
+        return 0;
+    }
+    return sound.DecodedBytes() * static_cast<std::uint64_t>(conversion.len_mult);
+}
 
 }  // namespace
 
@@ -51,9 +79,18 @@ Mix_Chunk* SoundEffect::Load(const std::string& path) {
     if (file.size() > kMaxEffectBytes || !file.ReadAll(bytes)) {
         return nullptr;
     }
+    // Only a sound the mixer converts sanely, and only that sound: no other chunk of the file.
+    const std::optional<SaneWav> wav = FindSaneWav(bytes);
+    if (!wav) {
+        return nullptr;
+    }
+    const std::uint64_t converted = ConvertedBytes(wav->sound);
+    if (converted == 0 || converted > kMaxConvertedBytes) {
+        return nullptr;
+    }
     // A failed load is not remembered, so a file that appears later still plays.
-    ChunkPtr chunk(
-        Mix_LoadWAV_RW(SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size())), 1));
+    ChunkPtr chunk(Mix_LoadWAV_RW(
+        SDL_RWFromConstMem(wav->file.data(), static_cast<int>(wav->file.size())), 1));
     if (chunk == nullptr) {
         return nullptr;
     }

@@ -21,8 +21,9 @@ class SoundEffect {
     ~SoundEffect();
 
     // Opens the output if needed, starts playing the WAV file (UTF-8 name) and returns at once.
-    // A missing, broken or oversized file, anything but a plain file, or no output, plays
-    // nothing and reports nothing.
+    // Only a plain file holding a RIFF/WAVE sound of PCM or float samples, mono or stereo at
+    // 8 to 192 kHz, that converts for the output within a few MB, plays; anything else, or no
+    // output, plays nothing and reports nothing.
     void Play(const std::string& path);
 
   private:

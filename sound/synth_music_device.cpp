@@ -3,12 +3,14 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 #include <fluidsynth.h>
+#include <omp.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -30,11 +32,27 @@ constexpr int kTailSeconds = 2;
 // that FluidSynth's parsed copy of the densest file stays within a few tens of MB.
 constexpr std::size_t kMaxMidiBytes = std::size_t{2} << 20;
 constexpr char kMaxMidiText[] = "2 MB";
-// MIDI events passed to the synthesiser per buffer of about 23 ms. Real music sends a few
-// dozen; a piece with thousands of notes at once would keep the synthesiser busy for longer
-// than the buffer lasts, the audio thread would never catch up, and a stop or close would
-// wait on it. The rest of such a crowd is dropped.
+// MIDI events of any kind handled per buffer of about 23 ms. Real music sends a few dozen; a
+// piece with thousands of notes at once would keep the synthesiser busy for longer than the
+// buffer lasts, the audio thread would never catch up, and a stop or close would wait on it.
+// Of such a crowd the surplus note-ons are dropped; everything else (note-offs, controllers,
+// programs) waits for the next buffers, so that no note is left hanging.
 constexpr int kEventsPerBuffer = 1000;
+// The shortest tick the player may take, in microseconds: 50,000 ticks a second, far beyond
+// any real piece. A tempo of a microsecond per quarter would have the player run through the
+// whole file within one block.
+constexpr int kMinTickMicros = 20;
+
+// MIDI message kinds, as FluidSynth's events carry them.
+constexpr int kNoteOff = 0x80;
+constexpr int kNoteOn = 0x90;
+constexpr int kControlChange = 0xB0;
+constexpr int kPitchBend = 0xE0;
+constexpr int kSetTempo = 0x51;  // a meta event
+constexpr int kAllSoundOff = 120;
+constexpr int kAllNotesOff = 123;
+constexpr int kChannels = 16;
+constexpr int kKeys = 128;
 
 struct SettingsDeleter {
     void operator()(fluid_settings_t* settings) const { delete_fluid_settings(settings); }
@@ -48,6 +66,24 @@ struct PlayerDeleter {
 using SettingsPtr = std::unique_ptr<fluid_settings_t, SettingsDeleter>;
 using SynthPtr = std::unique_ptr<fluid_synth_t, SynthDeleter>;
 using PlayerPtr = std::unique_ptr<fluid_player_t, PlayerDeleter>;
+struct EventDeleter {
+    void operator()(fluid_midi_event_t* event) const { delete_fluid_midi_event(event); }
+};
+using EventPtr = std::unique_ptr<fluid_midi_event_t, EventDeleter>;
+
+// A channel message, kept while it waits for a buffer with room for it.
+struct ChannelEvent {
+    int type;
+    int channel;
+    int param1;  // key, controller, program or pitch
+    int param2;  // velocity or value
+};
+
+// The file's ticks per quarter note (the player refuses the other kind of header).
+int Division(const std::vector<char>& midi) {
+    return (static_cast<unsigned char>(midi.at(12)) & 0x7F) << 8 |
+           static_cast<unsigned char>(midi.at(13));
+}
 
 std::string Quoted(const std::string& name) {
     return "「" + name + "」";
@@ -228,6 +264,10 @@ SynthPtr MakeVoicedSynth(fluid_settings_t* settings, int rate, const std::string
     // Through the descriptor already checked, so the name is not looked up again.
     const std::string opened = "/proc/self/fd/" + std::to_string(file.descriptor());
     const LogCapture log;
+    // FluidSynth loads the samples with a team of OpenMP threads, and OpenMP ends the whole
+    // program when it cannot start one (a user's process limit, a small address space). One
+    // thread loads the game's sound font in a moment.
+    omp_set_num_threads(1);
     if (fluid_synth_sfload(synth.get(), opened.c_str(), 1) == FLUID_FAILED) {
         throw SoundError(BrokenSoundfont(soundfont, log.Errors("形式が違います")));
     }
@@ -260,6 +300,9 @@ class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSou
     bool IsSounding() const override { return !silent_; }
     void OnTick(int tick);
     int OnEvent(fluid_midi_event_t* event);
+    void Dispatch(const ChannelEvent& event);
+    void DispatchDeferred();
+    void ResoundHeldNotes();
     void Notify(NotifyKind kind) const;
 
     static int TickHook(void* self, int tick) {
@@ -274,12 +317,14 @@ class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSou
     const std::string soundfont_;
     std::vector<char> midi_;  // the file as read at the open, for every player made from it
     long length_ = 0;
+    int min_tempo_ = 0;  // microseconds per quarter note
     NotifyHandler notify_;
 
     // Made by the first Prepare(), kept until the close.
     SettingsPtr settings_;
     SynthPtr synth_;
     PlayerPtr player_;  // declared last: deleted before the synth it plays on
+    EventPtr replay_;   // carries deferred events to the synthesiser
     int synth_rate_ = 0;
 
     // Serialises the player's controls with the audio thread's rendering; notifications are
@@ -291,9 +336,17 @@ class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSou
     std::atomic<bool> owed_{false};
     // Nothing plays and the reverb's tail has ended: the output may close.
     std::atomic<bool> silent_{true};
-    bool ended_ = false;     // audio thread only: the block just rendered reached the end
-    long quiet_frames_ = 0;  // audio thread only: rendered since the music last sounded
-    int events_ = 0;         // audio thread only: passed to the synthesiser in this buffer
+    // Where the last stop left the player; the next play resumes there, unless rewound.
+    long stopped_at_ = -1;
+    bool resuming_ = false;  // the notes held at the stop sound again with the next buffer
+    bool ended_ = false;     // audio thread: the block just rendered reached the end
+    long quiet_frames_ = 0;  // audio thread: rendered since the last play ended or stopped
+    int budget_ = 0;         // audio thread: events the synthesiser may still take this buffer
+    std::deque<ChannelEvent> deferred_;  // audio thread: waiting, in the file's order
+    // Audio thread: the velocity of every note the file holds down at the position; 0: none.
+    std::array<std::array<unsigned char, kKeys>, kChannels> held_{};
+    // The notes held at the last stop: the player's own release clears held_ afterwards.
+    std::array<std::array<unsigned char, kKeys>, kChannels> held_at_stop_{};
 };
 
 void SynthMusicDevice::Open(const std::string& path, NotifyHandler notify) {
@@ -308,6 +361,7 @@ void SynthMusicDevice::Open(const std::string& path, NotifyHandler notify) {
         throw SoundError(Quoted(path) + "は壊れた MIDI ファイルです (曲の長さが 0 です)");
     }
     OpenSoundfont(PlainFile(soundfont_), soundfont_);
+    min_tempo_ = Division(midi) * kMinTickMicros;
     midi_ = std::move(midi);
     length_ = length;
     notify_ = std::move(notify);
@@ -320,17 +374,36 @@ void SynthMusicDevice::Prepare() {
         return;
     }
     output_.RemoveMusic(this);
-    SettingsPtr settings = MakeSettings();
-    SynthPtr synth = MakeVoicedSynth(settings.get(), output_.SampleRate(), soundfont_);
-    PlayerPtr player = MakePlayer(synth.get(), midi_, &EventHook, this);
+    SettingsPtr settings;
+    SynthPtr synth;
+    PlayerPtr player;
+    EventPtr replay(new_fluid_midi_event());
+    try {
+        settings = MakeSettings();
+        synth = MakeVoicedSynth(settings.get(), output_.SampleRate(), soundfont_);
+        player = MakePlayer(synth.get(), midi_, &EventHook, this);
+        if (replay == nullptr) {
+            throw SoundError(kUnknownError);
+        }
+    } catch (const SoundError&) {
+        // Nothing of ours can sound now: the output goes at once, not at the next sound off.
+        output_.CloseIfSilent();
+        throw;
+    }
     fluid_player_set_tick_callback(player.get(), &TickHook, this);
 
     player_.reset();  // before the synth it plays on
     settings_ = std::move(settings);
     synth_ = std::move(synth);
     player_ = std::move(player);
+    replay_ = std::move(replay);
     synth_rate_ = output_.SampleRate();
     rewound_ = false;
+    stopped_at_ = -1;
+    resuming_ = false;
+    deferred_.clear();
+    held_ = {};
+    held_at_stop_ = {};
     owed_ = false;
     ended_ = false;
     silent_ = true;
@@ -365,6 +438,14 @@ void SynthMusicDevice::Play() {
     owed_ = true;
     silent_ = false;
     quiet_frames_ = 0;
+    // The player's own clock runs on while it is stopped: without this it would skip the
+    // silent stretch.
+    if (stopped_at_ >= 0 && !rewound_ &&
+        fluid_player_get_status(player_.get()) != FLUID_PLAYER_PLAYING &&
+        fluid_player_seek(player_.get(), static_cast<int>(stopped_at_)) == FLUID_OK) {
+        resuming_ = true;
+    }
+    stopped_at_ = -1;
     if (fluid_player_play(player_.get()) != FLUID_OK) {
         owed_ = false;
         throw SoundError("演奏を始められません");
@@ -376,8 +457,12 @@ void SynthMusicDevice::Stop() {
     bool owed = false;
     {
         const std::lock_guard lock(mutex_);
-        if (player_ != nullptr) {
-            fluid_player_stop(player_.get());  // pauses at once and keeps the tick
+        if (player_ != nullptr && fluid_player_get_status(player_.get()) == FLUID_PLAYER_PLAYING) {
+            fluid_player_stop(player_.get());  // pauses at once and releases its notes
+            stopped_at_ = fluid_player_get_current_tick(player_.get());
+            if (!resuming_) {  // else nothing has played since the last stop
+                held_at_stop_ = held_;
+            }
         }
         owed = owed_.exchange(false);
     }
@@ -396,6 +481,8 @@ void SynthMusicDevice::SeekToStart() {
         throw SoundError("先頭に戻せません");
     }
     rewound_ = true;
+    resuming_ = false;
+    held_ = {};  // the seek releases every note
 }
 
 long SynthMusicDevice::Position() const {
@@ -412,16 +499,34 @@ void SynthMusicDevice::Render(std::int16_t* samples, int frames) {
     bool ended = false;
     {
         const std::lock_guard lock(mutex_);
-        if (owed_ || fluid_synth_get_active_voice_count(synth_.get()) > 0) {
+        if (owed_) {
             quiet_frames_ = 0;
         } else if (quiet_frames_ >= static_cast<long>(kTailSeconds) * synth_rate_) {
-            silent_ = true;
+            // The play ended or stopped a while ago: whatever still sounds is a note the file
+            // never released, and it must not hold the output.
+            if (!silent_) {
+                fluid_synth_all_sounds_off(synth_.get(), -1);
+                deferred_.clear();
+                silent_ = true;
+            }
             return;  // the mixer has already filled the buffer with silence
         } else {
             quiet_frames_ += frames;
         }
-        events_ = 0;
-        fluid_synth_write_s16(synth_.get(), frames, samples, 0, AudioOutput::kChannels, samples, 1,
+        budget_ = kEventsPerBuffer;
+        DispatchDeferred();
+        int done = 0;
+        if (resuming_) {
+            // The first block applies the resume's seek, which releases every note; the notes
+            // held at the stop then sound again from the next block on.
+            done = std::min(frames, kProbeFrames);
+            fluid_synth_write_s16(synth_.get(), done, samples, 0, AudioOutput::kChannels, samples,
+                                  1, AudioOutput::kChannels);
+            ResoundHeldNotes();
+            resuming_ = false;
+        }
+        std::int16_t* const rest = samples + done * AudioOutput::kChannels;
+        fluid_synth_write_s16(synth_.get(), frames - done, rest, 0, AudioOutput::kChannels, rest, 1,
                               AudioOutput::kChannels);
         ended = std::exchange(ended_, false);
     }
@@ -447,10 +552,74 @@ void SynthMusicDevice::OnTick(int tick) {
 
 // Audio thread, inside Render (mutex_ held): every event the player sends.
 int SynthMusicDevice::OnEvent(fluid_midi_event_t* event) {
-    if (++events_ > kEventsPerBuffer) {
+    const int type = fluid_midi_event_get_type(event);
+    const bool room = budget_ > 0 && deferred_.empty();
+    budget_ = std::max(budget_ - 1, 0);
+    if (type == kSetTempo) {
+        // The player applies the tempo (the event's first parameter, microseconds per quarter)
+        // after this returns, and keeps the event: a floor set here holds for every pass.
+        if (fluid_midi_event_get_control(event) < min_tempo_) {
+            fluid_midi_event_set_control(event, min_tempo_);
+        }
         return FLUID_OK;
     }
-    return fluid_synth_handle_midi_event(synth_.get(), event);
+    if (type < kNoteOff || type > kPitchBend + 0x0F) {
+        // System exclusive and text: nothing a hanging note depends on.
+        return room ? fluid_synth_handle_midi_event(synth_.get(), event) : FLUID_OK;
+    }
+    const ChannelEvent channel_event{type, fluid_midi_event_get_channel(event),
+                                     fluid_midi_event_get_control(event),
+                                     fluid_midi_event_get_value(event)};
+    if (room) {
+        Dispatch(channel_event);
+    } else if (type != kNoteOn || channel_event.param2 == 0) {
+        deferred_.push_back(channel_event);
+    }
+    return FLUID_OK;
+}
+
+// Audio thread, mutex_ held: passes one channel message on and keeps track of the held notes.
+void SynthMusicDevice::Dispatch(const ChannelEvent& event) {
+    if (event.channel < 0 || event.channel >= kChannels) {
+        return;
+    }
+    auto& held = held_.at(static_cast<std::size_t>(event.channel));
+    const auto key = static_cast<std::size_t>(std::clamp(event.param1, 0, kKeys - 1));
+    if (event.type == kNoteOn || event.type == kNoteOff) {
+        held.at(key) = event.type == kNoteOn ? static_cast<unsigned char>(event.param2) : 0;
+    } else if (event.type == kControlChange &&
+               (event.param1 == kAllNotesOff || event.param1 == kAllSoundOff)) {
+        held = {};
+    }
+    fluid_midi_event_set_type(replay_.get(), event.type);
+    fluid_midi_event_set_channel(replay_.get(), event.channel);
+    fluid_midi_event_set_control(replay_.get(), event.param1);
+    fluid_midi_event_set_value(replay_.get(), event.param2);
+    fluid_synth_handle_midi_event(synth_.get(), replay_.get());
+}
+
+// Audio thread, mutex_ held: what earlier buffers had no room for goes first.
+void SynthMusicDevice::DispatchDeferred() {
+    while (budget_ > 0 && !deferred_.empty()) {
+        Dispatch(deferred_.front());
+        deferred_.pop_front();
+        --budget_;
+    }
+}
+
+// Audio thread, mutex_ held.
+void SynthMusicDevice::ResoundHeldNotes() {
+    held_ = held_at_stop_;
+    for (int channel = 0; channel < kChannels; ++channel) {
+        for (int key = 0; key < kKeys; ++key) {
+            const int velocity =
+                held_.at(static_cast<std::size_t>(channel)).at(static_cast<std::size_t>(key));
+            if (velocity > 0 && budget_ > 0) {
+                fluid_synth_noteon(synth_.get(), channel, key, velocity);
+                --budget_;
+            }
+        }
+    }
 }
 
 void SynthMusicDevice::Notify(NotifyKind kind) const {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,11 +16,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -58,8 +62,19 @@ Bytes RandomBytes(std::size_t count) {
     return bytes;
 }
 
-// A Standard MIDI File of `notes` notes, each `spacing` ticks after the last, as a hostile file
-// would be written: one track, running status, the notes ending together at the end.
+// A Standard MIDI File of one track holding `body`, at 120 bpm.
+Bytes TrackMidi(Bytes body) {
+    body.insert(body.end(), {0x00, 0xFF, 0x2F, 0x00});  // the end of the track
+    Bytes file{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        file.push_back(static_cast<unsigned char>(body.size() >> shift));
+    }
+    file.insert(file.end(), body.begin(), body.end());
+    return file;
+}
+
+// `notes` notes, each `spacing` ticks after the last, as a hostile file would be written:
+// running status, the notes ending together at the end.
 Bytes ManyNotesMidi(std::uint32_t notes, std::uint32_t spacing) {
     Bytes body{0x00, 0x90};
     for (std::uint32_t i = 0; i < notes; ++i) {
@@ -68,13 +83,36 @@ Bytes ManyNotesMidi(std::uint32_t notes, std::uint32_t spacing) {
         }
         body.insert(body.end(), {static_cast<unsigned char>(36 + i % 48), 100});
     }
-    body.insert(body.end(), {0x60, 0xB0, 123, 0, 0x00, 0xFF, 0x2F, 0x00});  // all notes off
-    Bytes file{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        file.push_back(static_cast<unsigned char>(body.size() >> shift));
+    body.insert(body.end(), {0x60, 0xB0, 123, 0});  // all notes off
+    return TrackMidi(body);
+}
+
+// `count` note-ons of one key and then as many note-offs, all at once; the piece goes on for
+// four seconds.
+Bytes OneKeyCrowdMidi(std::uint32_t count) {
+    Bytes body{0x00, 0x90};
+    for (std::uint32_t i = 0; i < 2 * count; ++i) {
+        if (i == count) {
+            body.insert(body.end(), {0x00, 0x80});
+        }
+        body.insert(body.end(), {60, 100});
+        body.push_back(0x00);
     }
-    file.insert(file.end(), body.begin(), body.end());
-    return file;
+    body.pop_back();
+    tune::AppendVariableLength(body, 8 * testing::kTicksPerQuarter);
+    body.insert(body.end(), {0xB0, 7, 100});  // a volume change marks the end
+    return TrackMidi(body);
+}
+
+// About `bytes` of tempo changes, one a tick, between a microsecond and 16.7 s per quarter.
+Bytes TempoStormMidi(std::size_t bytes) {
+    Bytes body;
+    for (bool fast = true; body.size() < bytes; fast = !fast) {
+        const unsigned char tempo = fast ? 0x00 : 0xFF;
+        body.insert(body.end(), {0x01, 0xFF, 0x51, 0x03, tempo, tempo,
+                                 static_cast<unsigned char>(fast ? 0x01 : 0xFF)});
+    }
+    return TrackMidi(body);
 }
 
 // A file that starts like a MIDI file and goes on for `bytes`, written sparsely.
@@ -172,6 +210,8 @@ struct Fault {
     // The error box when sound is switched on; nullptr: "MCI デバイスがありません." after a box
     // at start, else none.
     Message on_message = nullptr;
+    // Whether the music's CPU share while it plays is checked.
+    bool busy = false;
 };
 
 void PrintTo(const Fault& fault, std::ostream* out) {
@@ -211,6 +251,11 @@ const Fault kFaults[] = {
     // Still more notes at one tick than can sound: the game plays on, the terminal stays quiet.
     {"DenseChordUnderTheSizeLimit",
      [](Folder& s) { s.dir.Write("koma.mid", ManyNotesMidi(400'000, 0)); }, nullptr, true},
+    // More note-offs at once than a buffer takes: none may be lost, or notes hang for ever.
+    {"TwoThousandNoteOffsAtOnce", [](Folder& s) { s.dir.Write("koma.mid", OneKeyCrowdMidi(2000)); },
+     nullptr, true},
+    {"TempoStorm", [](Folder& s) { s.dir.Write("koma.mid", TempoStormMidi(2'000'000)); }, nullptr,
+     true, nullptr, nullptr, true},
     {"FolderNamedKomaMid", [](Folder& s) { s.MakeFolder("koma.mid"); },
      [](const Folder&) { return Is("「koma.mid」はフォルダーで、音楽ファイルではありません."); },
      true},
@@ -255,23 +300,6 @@ const Fault kFaults[] = {
     // Known only once the output is opened, when sound is switched on.
     {"NoAudioOutput", [](Folder& s) { s.driver = "koma-no-such-driver"; }, nullptr, false, nullptr,
      [](const Folder&) { return Is(kNoOutput); }},
-    {"NoFanfareFile", [](Folder& s) { s.Remove("一等賞.wav"); }, nullptr, false},
-    {"EmptyFanfareFile", [](Folder& s) { s.dir.Write("一等賞.wav", {}); }, nullptr, false},
-    {"BrokenFanfareFile", [](Folder& s) { s.dir.Write("一等賞.wav", RandomBytes(3000)); }, nullptr,
-     false},
-    {"FolderNamedLikeTheFanfare", [](Folder& s) { s.MakeFolder("一等賞.wav"); }, nullptr, false},
-    {"PipeNamedLikeTheFanfare",
-     [](Folder& s) {
-         s.Remove("一等賞.wav");
-         ASSERT_EQ(mkfifo(s.dir.Path("一等賞.wav").c_str(), 0600), 0);
-     },
-     nullptr, false},
-    {"DeviceNamedLikeTheFanfare",
-     [](Folder& s) {
-         s.Remove("一等賞.wav");
-         std::filesystem::create_symlink("/dev/zero", s.dir.Path("一等賞.wav"));
-     },
-     nullptr, false},
 };
 
 // The game as main() builds it, started in the row's folder.
@@ -313,6 +341,19 @@ class Game {
     SoundEffect effect_;
     std::unique_ptr<app::TForm1> form_;
 };
+
+// The fanfare lasts a second, the music's tail two, and the window looks every second.
+constexpr int kReleasedWithinMs = 5000;
+
+bool OutputOpen() {
+    return Mix_QuerySpec(nullptr, nullptr, nullptr) != 0;
+}
+
+double CpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
 
 class SoundFaultTest : public ::testing::TestWithParam<Fault> {
   protected:
@@ -356,8 +397,14 @@ TEST_P(SoundFaultTest, ThePlayerIsToldOnceAndTheGameStillWorks) {
     if (on_message) {
         ASSERT_EQ(closer.seen.size(), 1U);
         EXPECT_THAT(closer.seen[0].text.toStdString(), on_message(setup));
+        EXPECT_FALSE(OutputOpen()) << "a failed sound on holds the output";
     } else {
         EXPECT_TRUE(closer.seen.empty());
+    }
+    if (fault.busy) {
+        const double before = CpuSeconds();
+        QTest::qWait(2000);
+        EXPECT_LT((CpuSeconds() - before) / 2.0, 0.2) << "share of a core while the music plays";
     }
 
     // The game plays: the computer solves it, and after a restart the player completes it.
@@ -372,13 +419,165 @@ TEST_P(SoundFaultTest, ThePlayerIsToldOnceAndTheGameStillWorks) {
     ASSERT_EQ(closer.seen.size(), 1U);
     EXPECT_EQ(closer.seen[0].text, "できた!!!!");
     // Mix_Playing may only be asked while an output is open.
-    const bool output_open = Mix_QuerySpec(nullptr, nullptr, nullptr) != 0;
-    const int fanfares = output_open ? Mix_Playing(-1) : 0;
+    const int fanfares = OutputOpen() ? Mix_Playing(-1) : 0;
     EXPECT_EQ(fanfares, fault.fanfare ? 1 : 0) << "channels playing the fanfare";
     EXPECT_THAT(terminal.Text(), Not(HasSubstr("fluidsynth")));
+
+    // Sound off: once the fanfare and the music's tail have ended, the output is released.
+    QTest::mouseClick(probe.RadioButton1(), Qt::LeftButton);
+    EXPECT_FALSE(form.IsSoundOn());
+    for (int waited = 0; OutputOpen() && waited < kReleasedWithinMs; waited += 100) {
+        QTest::qWait(100);
+    }
+    EXPECT_FALSE(OutputOpen()) << "still open " << kReleasedWithinMs << " ms after sound off";
 }
 
 INSTANTIATE_TEST_SUITE_P(EachFault, SoundFaultTest, ::testing::ValuesIn(kFaults),
+                         [](const auto& row) { return row.param.name; });
+
+// Every kind of fanfare file, good or hostile, played where the game plays it: at the player's
+// completion with sound on.
+struct FanfareFault {
+    std::string name;
+    std::function<void(Folder&)> make;
+    bool plays;
+};
+
+void PrintTo(const FanfareFault& fault, std::ostream* out) {
+    *out << fault.name;
+}
+
+std::function<void(Folder&)> Fanfare(const testing::WavFields& wav) {
+    return [wav](Folder& s) { s.dir.Write("一等賞.wav", testing::WavFile(wav)); };
+}
+
+testing::WavFields Format(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
+                          std::uint16_t bits, std::uint32_t data_bytes = 8820) {
+    testing::WavFields wav;
+    wav.tag = tag;
+    wav.channels = channels;
+    wav.rate = rate;
+    wav.bits = bits;
+    wav.data_bytes = data_bytes;
+    return wav;
+}
+
+// Long enough to be still playing when the notice is up.
+testing::WavFields OneSecond(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
+                             std::uint16_t bits) {
+    return Format(tag, channels, rate, bits, rate * channels * bits / 8);
+}
+
+testing::WavFields Sized(std::optional<std::uint32_t> riff, std::optional<std::uint32_t> fmt,
+                         std::optional<std::uint32_t> data) {
+    testing::WavFields wav;
+    wav.riff_size = riff;
+    wav.fmt_size = fmt;
+    wav.data_size = data;
+    return wav;
+}
+
+constexpr std::uint32_t kMiB = 1U << 20;
+constexpr std::uint32_t kAll = 0xFFFFFFFF;
+constexpr std::uint16_t kPcm = 1;
+constexpr std::uint16_t kFloat = 3;
+
+const FanfareFault kFanfareFaults[] = {
+    {"PlainPcm16", Fanfare({}), true},
+    {"Pcm8At8kHz", Fanfare(OneSecond(kPcm, 1, 8000, 8)), true},
+    {"Pcm24StereoAt48kHz", Fanfare(OneSecond(kPcm, 2, 48000, 24)), true},
+    {"Pcm32StereoAt96kHz", Fanfare(OneSecond(kPcm, 2, 96000, 32)), true},
+    {"FloatStereo", Fanfare(OneSecond(kFloat, 2, 44100, 32)), true},
+    // The mixer's converted size (the data times its growth in conversion, 512 here) overflows
+    // 32 bits to 4 KiB, into which it copies 8 MiB.
+    {"Overflow1400HzMono8", Fanfare(Format(kPcm, 1, 1400, 8, 8 * kMiB + 8)), false},
+    // The same overflow to a few KiB at other rates, widths and channel counts.
+    {"Overflow2000HzMono8", Fanfare(Format(kPcm, 1, 2000, 8, 11'671'107)), false},
+    {"Overflow1HzMono8", Fanfare(Format(kPcm, 1, 1, 8, 6087)), false},
+    {"Overflow100HzStereo16", Fanfare(Format(kPcm, 2, 100, 16, 2'434'792)), false},
+    {"Overflow200HzMono24", Fanfare(Format(kPcm, 1, 200, 24, 3'643'923)), false},
+    {"Overflow300HzMonoFloat", Fanfare(Format(kFloat, 1, 300, 32, 7'304'368)), false},
+    // No overflow, but hundreds of MB once converted.
+    {"LongAt8kHz", Fanfare(Format(kPcm, 1, 8000, 8, 4 * kMiB)), false},
+    {"RiffSizeAllOnes", Fanfare(Sized(kAll, {}, {})), true},
+    {"DataSizeAllOnes", Fanfare(Sized({}, {}, kAll)), false},
+    {"FormatChunkLongerThanTheFile", Fanfare(Sized({}, 0x7FFFFFF0, {})), false},
+    {"DataCutShort", Fanfare(Sized({}, {}, 2 * 8820)), false},
+    {"ZeroRate", Fanfare(Format(kPcm, 1, 0, 16)), false},
+    {"HugeRate", Fanfare(Format(kPcm, 1, kAll, 16)), false},
+    {"ZeroChannels", Fanfare(Format(kPcm, 0, 22050, 16)), false},
+    {"HugeChannels", Fanfare(Format(kPcm, 0xFFFF, 22050, 16)), false},
+    {"ZeroBits", Fanfare(Format(kPcm, 1, 22050, 0)), false},
+    {"HugeBits", Fanfare(Format(kPcm, 1, 22050, 0xFFFF)), false},
+    {"MsAdpcm", Fanfare(Format(2, 1, 22050, 4)), false},
+    {"ImaAdpcm", Fanfare(Format(0x11, 1, 22050, 4)), false},
+    {"ALaw", Fanfare(Format(6, 1, 22050, 8)), false},
+    {"MuLaw", Fanfare(Format(7, 1, 22050, 8)), false},
+    {"Extensible", Fanfare(Format(0xFFFE, 1, 22050, 16)), false},
+    {"UnknownTag", Fanfare(Format(0x1234, 1, 22050, 16)), false},
+    {"NoFile", [](Folder& s) { s.Remove("一等賞.wav"); }, false},
+    {"ZeroBytes", [](Folder& s) { s.dir.Write("一等賞.wav", {}); }, false},
+    {"RandomBytes", [](Folder& s) { s.dir.Write("一等賞.wav", RandomBytes(3000)); }, false},
+    {"Folder", [](Folder& s) { s.MakeFolder("一等賞.wav"); }, false},
+    {"Fifo",
+     [](Folder& s) {
+         s.Remove("一等賞.wav");
+         ASSERT_EQ(mkfifo(s.dir.Path("一等賞.wav").c_str(), 0600), 0);
+     },
+     false},
+    {"LinkToDevZero",
+     [](Folder& s) {
+         s.Remove("一等賞.wav");
+         std::filesystem::create_symlink("/dev/zero", s.dir.Path("一等賞.wav"));
+     },
+     false},
+};
+
+// A field of /proc/self/status, in KiB.
+long StatusKiB(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with(field + ":")) {
+            return std::stol(line.substr(field.size() + 1));
+        }
+    }
+    return -1;
+}
+
+class FanfareFaultTest : public ::testing::TestWithParam<FanfareFault> {
+  protected:
+    TempDir dir;
+};
+
+TEST_P(FanfareFaultTest, TheCompletionGoesOnWithBoundedMemory) {
+    // The fanfare's converted size is capped at 8 MiB; with the file read whole and decoded,
+    // a few times that.
+    constexpr long kMaxGrowthKiB = 64 * 1024;
+    Folder setup(dir);
+    GetParam().make(setup);
+    app::testing::ModalCloser closer;
+    Game game(setup);
+    const app::testing::FormProbe probe{game.form()};
+    game.form().show();
+    QTest::mouseClick(probe.RadioButton2(), Qt::LeftButton);
+    ASSERT_TRUE(closer.seen.empty());
+    probe.PlayToOneSlideShortOfTheGoal();
+
+    malloc_trim(0);                                 // what the row's set-up freed is not counted
+    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
+    const long before = StatusKiB("VmRSS");
+    probe.PressCell({0, 1});
+    const long growth = StatusKiB("VmHWM") - before;
+    std::cout << "peak memory during the completion: +" << growth / 1024 << " MiB\n";
+
+    ASSERT_EQ(closer.seen.size(), 1U);
+    EXPECT_EQ(closer.seen[0].text, "できた!!!!");
+    EXPECT_TRUE(probe.Button1()->isHidden()) << "the board is not locked";
+    EXPECT_EQ(Mix_Playing(-1), GetParam().plays ? 1 : 0) << "channels playing the fanfare";
+    EXPECT_LT(growth, kMaxGrowthKiB);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachFanfare, FanfareFaultTest, ::testing::ValuesIn(kFanfareFaults),
                          [](const auto& row) { return row.param.name; });
 
 }  // namespace

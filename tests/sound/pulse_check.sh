@@ -1,8 +1,9 @@
 #!/bin/sh
 # The game against a real sound server: a private PulseAudio with a null sink, the game in a
 # private Xvfb with SDL choosing its driver itself. Shows that KOMA holds no stream while sound
-# is off, that the music reaches the sink's monitor once it is on, and that the stream is gone
-# again a few seconds after sound off.
+# is off, that the music reaches the sink's monitor once it is on, that the stream is gone
+# again a few seconds after sound off, and that after the server was killed during the music and
+# started again, a quick sound off and on plays again.
 #
 #   pulse_check.sh KOMA_BINARY ASSETS_DIR
 #
@@ -26,12 +27,16 @@ fail() {
 mkdir -m 700 "$work/run" "$work/game"
 export XDG_RUNTIME_DIR="$work/run" HOME="$work"
 unset SDL_AUDIODRIVER PULSE_SERVER
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=file:"$work/pulse.log" \
-    -L module-native-protocol-unix -L "module-null-sink sink_name=koma_null" &
-pids="$pids $!"
-for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-pactl info >/dev/null 2>&1 || fail "PulseAudio did not start: $(tail -3 "$work/pulse.log")"
-pactl set-default-sink koma_null
+start_pulse() {
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=file:"$work/pulse.log" \
+        -L module-native-protocol-unix -L "module-null-sink sink_name=koma_null" &
+    pulse=$!
+    pids="$pids $pulse"
+    for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+    pactl info >/dev/null 2>&1 || fail "PulseAudio did not start: $(tail -3 "$work/pulse.log")"
+    pactl set-default-sink koma_null
+}
+start_pulse
 
 # Xvfb picks a free display and writes its number once it accepts clients.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
@@ -69,9 +74,25 @@ after_streams=$(streams)
 after_peak=$(peak 1)
 echo "6 s after sound off: $after_streams streams, monitor peak $after_peak"
 
+click 218 440 # on again
+sleep 2
+kill "$pulse"
+wait "$pulse" 2>/dev/null
+sleep 1
+start_pulse
+sleep 1
+click 50 440
+sleep 0.5
+click 218 440
+sleep 2
+back_streams=$(streams)
+boxes=$(xdotool search --name '^KOMA$' | wc -l)
+echo "server killed and back, off, 0.5 s, on: $back_streams streams, $boxes KOMA windows"
+
 [ "$off_streams" -eq 0 ] || fail "a stream while sound was off at start"
 [ "$on_streams" -ge 1 ] || fail "no stream with sound on"
 [ "$on_peak" -gt 3000 ] || fail "no music on the sink"
 [ "$after_streams" -eq 0 ] || fail "the stream stayed after sound off"
 [ "$after_peak" -lt 100 ] || fail "sound after sound off"
+[ "$back_streams" -ge 1 ] || fail "no stream once the server was back"
 echo PASS

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <mutex>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,49 @@ inline Bytes ToneWav(double seconds = 0.3) {
             16000.0 * std::sin(2.0 * std::numbers::pi * 880.0 * static_cast<double>(i) / kRate));
     }
     return fanfare::EncodeWav(samples, kRate);
+}
+
+// A RIFF/WAVE file as any writer may make it: the header says what the fields say, whatever the
+// data holds. Unset sizes are the true ones.
+struct WavFields {
+    std::uint16_t tag = 1;  // PCM
+    std::uint16_t channels = 1;
+    std::uint32_t rate = 22050;
+    std::uint16_t bits = 16;
+    std::uint32_t data_bytes = 8820;  // written: a square wave
+    std::optional<std::uint32_t> riff_size;
+    std::optional<std::uint32_t> fmt_size;
+    std::optional<std::uint32_t> data_size;
+};
+
+inline Bytes WavFile(const WavFields& wav) {
+    Bytes file;
+    const auto put = [&file](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            file.push_back(static_cast<unsigned char>(value >> (8 * i)));
+        }
+    };
+    const auto tag = [&put](const char(&name)[5]) {
+        put(static_cast<std::uint32_t>(name[0] | name[1] << 8 | name[2] << 16 | name[3] << 24), 4);
+    };
+    const std::uint32_t block = std::uint32_t{wav.channels} * wav.bits / 8;
+    tag("RIFF");
+    put(wav.riff_size.value_or(36 + wav.data_bytes), 4);
+    tag("WAVE");
+    tag("fmt ");
+    put(wav.fmt_size.value_or(16), 4);
+    put(wav.tag, 2);
+    put(wav.channels, 2);
+    put(wav.rate, 4);
+    put(wav.rate * block, 4);
+    put(block, 2);
+    put(wav.bits, 2);
+    tag("data");
+    put(wav.data_size.value_or(wav.data_bytes), 4);
+    for (std::uint32_t i = 0; i < wav.data_bytes; ++i) {
+        file.push_back(i / 32 % 2 == 0 ? 0x30 : 0xD0);
+    }
+    return file;
 }
 
 // A fresh folder for one test's files, removed with everything in it afterwards.

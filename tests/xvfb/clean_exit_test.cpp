@@ -2,10 +2,13 @@
 // nothing left running. Under the sanitizers a leak at exit would also change the status.
 #include <gtest/gtest.h>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
+
+#include <unistd.h>
 
 #include "support/disk_audio.h"
 #include "x_session.h"
@@ -158,6 +161,40 @@ TEST_F(CleanExit, AnXServerIsPreferredToWayland) {
     ASSERT_FALSE(window.isEmpty()) << game.process().readAllStandardError().toStdString();
     ASSERT_TRUE(x.RequestClose(window));
     ExpectCleanExit(game.process());
+}
+
+// A user allowed four processes: starting the synthesiser must not need threads it cannot have
+// (OpenMP ended the whole game when it could not start one).
+TEST_F(CleanExit, SoundOnUnderAProcessLimitKeepsTheGameGoing) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                             QFile::ReadOther | QFile::ExeOther);
+    for (const char* name : {"koma.mid", "一等賞.wav"}) {
+        const QString file = QString::fromUtf8(name);
+        ASSERT_TRUE(QFile::copy(QStringLiteral(KOMA_ASSETS_DIR "/") + file, folder.filePath(file)));
+    }
+    QStringList command;
+    if (geteuid() == 0) {  // the limit does not hold for root
+        command << QStringLiteral("--reuid=65534") << QStringLiteral("--regid=65534")
+                << QStringLiteral("--clear-groups") << QStringLiteral("prlimit");
+    }
+    command << QStringLiteral("--nproc=4") << QStringLiteral("--") << QStringLiteral(KOMA_BINARY);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), x.display());
+    env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    QProcess game;
+    game.setProcessEnvironment(env);
+    game.setWorkingDirectory(folder.path());
+    game.start(geteuid() == 0 ? QStringLiteral("setpriv") : QStringLiteral("prlimit"), command);
+    ASSERT_TRUE(game.waitForStarted(5000));
+
+    const QString window = SoundOnFor(0);
+    ASSERT_FALSE(window.isEmpty()) << game.readAllStandardError().toStdString();
+    ASSERT_FALSE(game.waitForFinished(4000)) << game.readAllStandardError().toStdString();
+    ASSERT_TRUE(x.RequestClose(window));
+    ExpectCleanExit(game);
 }
 
 // With no display at all the program says why in one line and ends with status 1, not with
