@@ -116,7 +116,14 @@ Game::Game(const XServer& x, const QStringList& arguments, bool with_music,
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), x.display());
     env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    // The window on this server at its own size and look, whatever the caller's desktop exports
+    // (a Qt platform, scaling, style; a Wayland display).
+    for (const QString& name : env.keys()) {
+        if (name.startsWith(QLatin1String("QT_"))) {
+            env.remove(name);
+        }
+    }
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     for (const QString& setting : environment) {
         const qsizetype equals = setting.indexOf(QLatin1Char('='));
         env.insert(setting.left(equals), setting.mid(equals + 1));
