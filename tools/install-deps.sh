@@ -37,4 +37,6 @@ if [[ "$(id -u)" != 0 ]]; then
     as_root=(sudo)
 fi
 "${as_root[@]}" apt-get update
-DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+# Through env: sudo would drop the variable from the caller's environment.
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y --no-install-recommends "${missing[@]}"
