@@ -1,6 +1,7 @@
 // KOMA: a 4 × 4 sliding picture puzzle of a little ballpark.
 #include <QApplication>
 #include <QIcon>
+#include <optional>
 
 #include "app/form1.h"
 #include "app/lost_window_watch.h"
@@ -17,7 +18,9 @@ int main(int argc, char* argv[]) {
     // Before Qt starts: without a display Qt would abort with a core dump.
     const koma::app::PlatformChoice platform = koma::app::ChoosePlatform();
     koma::app::ApplyPlatformChoice(platform);
+    std::optional<koma::app::PlatformStartGuard> platform_start(std::in_place);
     QApplication application(qt_argc, qt_argv);
+    platform_start.reset();  // passes on what Qt said while it started
     QApplication::setApplicationName(QStringLiteral("KOMA"));
     koma::app::SetDesktopIdentity();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/koma.png")));

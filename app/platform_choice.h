@@ -21,12 +21,24 @@ struct PlatformChoice {
 };
 
 // X11 (xcb) when an X server answers, so the window opens at its fixed place; else native
-// Wayland; else a one-line `problem`. A QT_QPA_PLATFORM the user set is left to Qt. Keep the
-// result until the application object exists.
+// Wayland; else a one-line `problem`. A QT_QPA_PLATFORM the user set is left to Qt, unless
+// none of the displays it needs answers (a `problem` too). Keep the result until the
+// application object exists.
 PlatformChoice ChoosePlatform();
 
 // Hands the choice to Qt, or says the problem on stderr and ends the program with status 1.
 void ApplyPlatformChoice(const PlatformChoice& choice);
+
+// Lives while the application object is built. Qt's messages meanwhile are held back and passed
+// on when it ends; Qt's fatal one (QT_QPA_PLATFORM names a platform that does not start)
+// instead ends the program with one line on stderr and status 1, in place of Qt's abort.
+class PlatformStartGuard {
+  public:
+    PlatformStartGuard();
+    ~PlatformStartGuard();
+    PlatformStartGuard(const PlatformStartGuard&) = delete;
+    PlatformStartGuard& operator=(const PlatformStartGuard&) = delete;
+};
 
 // Names the menu entry the window belongs to (the Wayland app id), so desktops show its icon.
 void SetDesktopIdentity();

@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Proves the README's two commands on a machine that has never seen KOMA: a minimal Debian root
-# (debootstrap --variant=minbase) gets a copy of this checkout's tracked files, then, as root
-# inside it:
-#   1. ./check.sh must pass;
-#   2. ./play.sh, under a private Xvfb, must bring up exactly one window titled "KOMA", the
-#      game's own (no error box, so the sound files were found), within the time limit.
+# Proves the README's two commands on a machine that has never seen KOMA, the way users meet
+# them: a minimal Debian root (debootstrap --variant=minbase, plus sudo as a desktop system has
+# it), no LANG or LC_* at all (the POSIX locale of a container), each command in its own copy
+# of this checkout's tracked files:
+#   1. ./play.sh, as a new normal user who has sudo, on the root as it came, so that it installs
+#      what the game needs itself; under a private Xvfb it must bring up exactly one window
+#      titled "KOMA", the game's own (no error box: the sound files were found, and no sound
+#      card is needed until sound is switched on), within the time limit;
+#   2. ./check.sh, as root (as CI runs it), must pass.
 #
 #   tools/fresh-machine.sh bookworm|trixie      (as root, on a Debian host)
 #
 # The pristine root is made once per suite and kept in KOMA_FRESH_CACHE (default
 # /var/cache/koma-fresh-machine), with the downloaded .debs; every run works on a throw-away
 # copy, which is unmounted and removed on every way out. bookworm uses the host's apt sources,
-# trixie the Debian archive that debootstrap writes. The root has no sound card: until the
-# game opens its audio device only when sound is switched on, the play run sets
-# SDL_AUDIODRIVER=dummy.
+# trixie the Debian archive that debootstrap writes.
 #
 # The last line sums up: suite, each command's exit status and time.
 set -euo pipefail
@@ -32,7 +33,8 @@ checkout=$(cd "$(dirname "$0")/.." && pwd)
 cache=${KOMA_FRESH_CACHE:-/var/cache/koma-fresh-machine}
 mirror=http://deb.debian.org/debian
 test_limit=${KOMA_FRESH_TEST_LIMIT:-2400}  # seconds for ./check.sh: installs, builds, tests
-play_limit=${KOMA_FRESH_PLAY_LIMIT:-900}   # seconds for ./play.sh to show the window
+play_limit=${KOMA_FRESH_PLAY_LIMIT:-1800}  # seconds for ./play.sh: installs, builds, window
+user=player
 
 log() { echo "fresh-machine $suite: $*"; }
 
@@ -51,11 +53,11 @@ export PATH=$PATH:/usr/sbin:/sbin
 base=$cache/$suite/root
 archives=$cache/$suite/archives
 mkdir -p "$cache/$suite" "$archives/partial"
-if [[ ! -x "$base/bin/bash" ]]; then
+if [[ ! -x "$base/bin/bash" || ! -x "$base/usr/bin/sudo" ]]; then
     log "making the minimal root in $base"
-    rm -rf "$base.partial"
-    debootstrap --variant=minbase "$suite" "$base.partial" "$mirror" >"$cache/$suite/debootstrap.log" 2>&1 ||
-        { tail -n 20 "$cache/$suite/debootstrap.log"; exit 1; }
+    rm -rf "$base" "$base.partial"
+    debootstrap --variant=minbase --include=sudo "$suite" "$base.partial" "$mirror" \
+        >"$cache/$suite/debootstrap.log" 2>&1 || { tail -n 20 "$cache/$suite/debootstrap.log"; exit 1; }
     mv "$base.partial" "$base"
 fi
 
@@ -91,8 +93,19 @@ trap 'exit 130' INT TERM
 
 log "copying the root and the checkout"
 cp -a "$base" "$root"
-mkdir -p "$root/root/koma"
-git -C "$checkout" ls-files -z | tar -C "$checkout" --null -T - -cf - | tar -C "$root/root/koma" -xf -
+# The checkout's tracked files into FOLDER of the root, as a clone has them.
+copy_checkout() {
+    mkdir -p "$root$1"
+    git -C "$checkout" ls-files -z | tar -C "$checkout" --null -T - -cf - | tar -C "$root$1" -xf -
+}
+copy_checkout /root/koma
+# A new user of the sudo group, who clones into the home folder. The sudo rule stands for the
+# password the user would type.
+chroot "$root" useradd --create-home --shell /bin/bash --groups sudo "$user"
+printf '%s ALL=(ALL:ALL) NOPASSWD: ALL\n' "$user" >"$root/etc/sudoers.d/fresh-machine"
+chmod 440 "$root/etc/sudoers.d/fresh-machine"
+copy_checkout "/home/$user/koma"
+chroot "$root" chown -R "$user:$user" "/home/$user/koma"
 
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 if [[ "$suite" == bookworm ]]; then
@@ -118,27 +131,18 @@ mount -t proc proc "$root/proc"
 mount -t sysfs -o ro sysfs "$root/sys"
 mount --bind "$archives" "$root/var/cache/apt/archives"
 
-# A clean environment, as a new root login has.
-root_env=(HOME=/root LANG=C.UTF-8 TERM=dumb USER=root LOGNAME=root
-          PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
-          ${http_proxy:+http_proxy=$http_proxy} ${https_proxy:+https_proxy=$https_proxy})
+# Clean environments, as new logins have: no locale at all.
+login_env=(TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+           ${http_proxy:+http_proxy=$http_proxy} ${https_proxy:+https_proxy=$https_proxy})
+root_env=(HOME=/root USER=root LOGNAME=root "${login_env[@]}")
+user_env=("HOME=/home/$user" "USER=$user" "LOGNAME=$user" "${login_env[@]}")
+# By number, as the root's own user database has them.
+user_ids=(--userspec="$(chroot "$root" id -u "$user"):$(chroot "$root" id -g "$user")"
+          --groups="$(chroot "$root" id -G "$user" | tr ' ' ,)")
 
-# 1. The test command ------------------------------------------------------------------------
-log "./check.sh (log: $work/check.log while it runs)"
-start=$SECONDS
-test_status=0
-# In the background, so that an interrupt runs the clean-up at once rather than after the run.
-chroot "$root" /usr/bin/env -i "${root_env[@]}" timeout "$test_limit" \
-    bash -c 'cd /root/koma && ./check.sh' >"$work/check.log" 2>&1 &
-wait $! || test_status=$?
-test_time=$((SECONDS - start))
-grep -E 'tests passed|tests failed' "$work/check.log" | tail -n 1 || true
-if ((test_status != 0)); then
-    tail -n 40 "$work/check.log"
-fi
-
-# 2. The play command, in a private X server on the host whose socket the root sees -----------
-log "./play.sh under Xvfb"
+# 1. The play command, as the new user, in a private X server on the host whose socket the
+#    root sees ---------------------------------------------------------------------------------
+log "./play.sh as $user under Xvfb (log: $work/play.log while it runs)"
 Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 50); do [[ -s "$work/display" ]] && break; sleep 0.1; done
@@ -149,8 +153,8 @@ mount --bind "/tmp/.X11-unix/X$display" "$root/tmp/.X11-unix/X$display"
 
 start=$SECONDS
 play_status=0
-setsid chroot "$root" /usr/bin/env -i "${root_env[@]}" DISPLAY=":$display" SDL_AUDIODRIVER=dummy \
-    bash -c 'cd /root/koma && exec ./play.sh' >"$work/play.log" 2>&1 &
+setsid chroot "${user_ids[@]}" "$root" /usr/bin/env -i "${user_env[@]}" DISPLAY=":$display" \
+    bash -c 'cd ~/koma && exec ./play.sh' >"$work/play.log" 2>&1 &
 play_pid=$!
 windows=
 while ((SECONDS - start < play_limit)); do
@@ -161,9 +165,14 @@ while ((SECONDS - start < play_limit)); do
 done
 play_time=$((SECONDS - start))
 if [[ -z "$windows" ]]; then
-    wait "$play_pid" 2>/dev/null || play_status=$?
-    ((play_status != 0)) || play_status=1
-    log "no window titled KOMA appeared"
+    if kill -0 "$play_pid" 2>/dev/null; then
+        play_status=124
+        log "no window titled KOMA appeared in $play_limit s"
+    else
+        wait "$play_pid" 2>/dev/null || play_status=$?
+        ((play_status != 0)) || play_status=1
+        log "no window titled KOMA appeared"
+    fi
     tail -n 30 "$work/play.log"
 else
     sleep 2  # an error box would stand beside the game's window by now
@@ -180,6 +189,27 @@ else
     else
         log "one window titled KOMA, $geometry"
     fi
+fi
+# The game and its X server are done with.
+kill -- "-$play_pid" 2>/dev/null || true
+wait "$play_pid" 2>/dev/null || true
+play_pid=
+kill "$xvfb_pid" 2>/dev/null || true
+wait "$xvfb_pid" 2>/dev/null || true
+xvfb_pid=
+
+# 2. The test command, as root, in its own copy of the checkout -------------------------------
+log "./check.sh as root (log: $work/check.log while it runs)"
+start=$SECONDS
+test_status=0
+# In the background, so that an interrupt runs the clean-up at once rather than after the run.
+chroot "$root" /usr/bin/env -i "${root_env[@]}" timeout "$test_limit" \
+    bash -c 'cd /root/koma && ./check.sh' >"$work/check.log" 2>&1 &
+wait $! || test_status=$?
+test_time=$((SECONDS - start))
+grep -E 'tests passed|tests failed' "$work/check.log" | tail -n 1 || true
+if ((test_status != 0)); then
+    tail -n 40 "$work/check.log"
 fi
 
 echo "fresh-machine $suite: ./check.sh exit $test_status in ${test_time} s;" \

@@ -2,7 +2,8 @@
 # Installs the Debian packages KOMA needs that are not there yet.
 #   tools/install-deps.sh          what building and playing need
 #   tools/install-deps.sh --tests  also every program the tests and their scripts run
-#     (CPack's Debian generator calls `file`, the package check calls lintian)
+#     (CPack's Debian generator calls `file`, the package check calls lintian, the
+#     real-window tests run openbox as a window manager)
 set -euo pipefail
 
 packages=(
@@ -14,7 +15,7 @@ packages=(
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(
         libgtest-dev libgmock-dev libbenchmark-dev
-        xvfb xdotool x11-utils imagemagick
+        xvfb xdotool x11-utils imagemagick openbox
         desktop-file-utils appstream dpkg-dev fakeroot file lintian
         pulseaudio pulseaudio-utils
     )
@@ -36,4 +37,6 @@ if [[ "$(id -u)" != 0 ]]; then
     as_root=(sudo)
 fi
 "${as_root[@]}" apt-get update
-DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+# Through env: sudo would drop the variable from the caller's environment.
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y --no-install-recommends "${missing[@]}"

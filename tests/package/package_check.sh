@@ -18,7 +18,8 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >/dev/null
+# In the POSIX locale of a minimal system, which the packaging must not depend on.
+LC_ALL=C cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >/dev/null
 deb=$(ls "$work"/out/koma_*.deb)
 echo "package: $(basename "$deb"), $(du -k "$deb" | cut -f1) KiB"
 dpkg-deb -f "$deb" Depends Installed-Size
@@ -59,7 +60,11 @@ grep -q '__[a-z]*_chk@' <<<"$elf" || fail "no fortified calls"
 Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 50); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+[[ -s "$work/display" ]] || fail "Xvfb did not start"
 export DISPLAY=":$(head -n1 "$work/display")"
+# The game on that X server whatever the caller's shell holds: no Qt platform, scaling or style
+# of its own, no Wayland display.
+unset WAYLAND_DISPLAY $(compgen -v QT_)
 
 # Typed in another folder, one without the sound files.
 mkdir "$work/elsewhere"

@@ -25,8 +25,13 @@ fail() {
 }
 
 mkdir -m 700 "$work/run" "$work/game"
+# Only this test's server and display, whatever the caller's shell holds: no PulseAudio
+# settings (PULSE_SERVER, PULSE_RUNTIME_PATH, ...), SDL driver, Qt platform or scaling, Wayland.
 export XDG_RUNTIME_DIR="$work/run" HOME="$work"
-unset SDL_AUDIODRIVER PULSE_SERVER
+for name in $(env | sed -n 's/^\(PULSE_[A-Za-z0-9_]*\|QT_[A-Za-z0-9_]*\)=.*/\1/p'); do
+    unset "$name"
+done
+unset SDL_AUDIODRIVER WAYLAND_DISPLAY
 start_pulse() {
     pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=file:"$work/pulse.log" \
         -L module-native-protocol-unix -L "module-null-sink sink_name=koma_null" &
@@ -46,8 +51,14 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
 cp "$assets/koma.mid" "$assets/一等賞.wav" "$work/game/"
 (cd "$work/game" && exec "$koma") 2>"$work/koma.err" &
-pids="$pids $!"
-xdotool search --sync --name '^KOMA$' >/dev/null 2>&1 || fail "no window"
+game=$!
+pids="$pids $game"
+for _ in $(seq 150); do
+    xdotool search --onlyvisible --name '^KOMA$' >/dev/null 2>&1 && break
+    kill -0 "$game" 2>/dev/null || fail "the game ended without a window: $(cat "$work/koma.err")"
+    sleep 0.1
+done
+xdotool search --onlyvisible --name '^KOMA$' >/dev/null 2>&1 || fail "no window in 15 s"
 sleep 2
 
 streams() { pactl list short sink-inputs | wc -l; }

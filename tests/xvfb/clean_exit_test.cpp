@@ -180,12 +180,8 @@ TEST_F(CleanExit, SoundOnUnderAProcessLimitKeepsTheGameGoing) {
                 << QStringLiteral("--clear-groups") << QStringLiteral("prlimit");
     }
     command << QStringLiteral("--nproc=4") << QStringLiteral("--") << QStringLiteral(KOMA_BINARY);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), x.display());
-    env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     QProcess game;
-    game.setProcessEnvironment(env);
+    game.setProcessEnvironment(GameEnvironment(x));
     game.setWorkingDirectory(folder.path());
     game.start(geteuid() == 0 ? QStringLiteral("setpriv") : QStringLiteral("prlimit"), command);
     ASSERT_TRUE(game.waitForStarted(5000));
@@ -197,15 +193,18 @@ TEST_F(CleanExit, SoundOnUnderAProcessLimitKeepsTheGameGoing) {
     ExpectCleanExit(game);
 }
 
-// With no display at all the program says why in one line and ends with status 1, not with
-// Qt's abort and a core dump.
-TEST(StartUp, WithoutAnyDisplayEndsWithOneLineAndStatusOne) {
+// The game ends, without opening a window, in one line naming `named` and status 1, not with
+// Qt's abort and a core dump. `environment` starts from the caller's, with no display in it.
+void ExpectOneLineAndStatusOne(const QStringList& environment, const QString& named) {
     const QTemporaryDir runtime;  // no Wayland socket in it
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":9876"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    for (const QString& setting : environment) {
+        env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+    }
     QProcess game;
     game.setProcessEnvironment(env);
     game.start(QStringLiteral(KOMA_BINARY), {});
@@ -214,7 +213,24 @@ TEST(StartUp, WithoutAnyDisplayEndsWithOneLineAndStatusOne) {
     EXPECT_EQ(game.exitCode(), 1);
     const QByteArray said = game.readAllStandardError();
     EXPECT_EQ(said.count('\n'), 1) << said.toStdString();
-    EXPECT_TRUE(said.contains(":9876")) << said.toStdString();
+    EXPECT_TRUE(said.contains(named.toUtf8())) << said.toStdString();
+}
+
+TEST(StartUp, WithoutAnyDisplayEndsWithOneLineAndStatusOne) {
+    ExpectOneLineAndStatusOne({}, QStringLiteral(":9876"));
+}
+
+// A QT_QPA_PLATFORM that cannot start ends the same way: Wayland on a desktop with X alone, and
+// a platform Qt does not have (Qt's own complaints, and its locale warning, are not passed on).
+TEST(StartUp, APlatformThatCannotStartEndsWithOneLineAndStatusOne) {
+    const XServer x;
+    ASSERT_TRUE(x.ok()) << "Xvfb did not start";
+    const QString display = QStringLiteral("DISPLAY=") + x.display();
+    ExpectOneLineAndStatusOne({display, QStringLiteral("QT_QPA_PLATFORM=wayland")},
+                              QStringLiteral("WAYLAND_DISPLAY"));
+    ExpectOneLineAndStatusOne({display, QStringLiteral("QT_QPA_PLATFORM=koma-no-such-platform"),
+                               QStringLiteral("LC_ALL=C")},
+                              QStringLiteral("\"koma-no-such-platform\""));
 }
 
 }  // namespace

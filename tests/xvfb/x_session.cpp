@@ -164,6 +164,21 @@ QString XServer::WaitForWindow(const QString& name, int timeout_ms) const {
     return {};
 }
 
+QProcessEnvironment GameEnvironment(const XServer& x) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), x.display());
+    env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
+    // The window on this server at its own size and look, whatever the caller's desktop exports
+    // (a Qt platform, scaling, style; a Wayland display).
+    for (const QString& name : env.keys()) {
+        if (name.startsWith(QLatin1String("QT_"))) {
+            env.remove(name);
+        }
+    }
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    return env;
+}
+
 Game::Game(const XServer& x, const QStringList& arguments, bool with_music,
            const QStringList& environment) {
     if (with_music) {
@@ -172,10 +187,7 @@ Game::Game(const XServer& x, const QStringList& arguments, bool with_music,
             QFile::copy(QStringLiteral(KOMA_ASSETS_DIR "/") + file, folder_.filePath(file));
         }
     }
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), x.display());
-    env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    QProcessEnvironment env = GameEnvironment(x);
     for (const QString& setting : environment) {
         const qsizetype equals = setting.indexOf(QLatin1Char('='));
         env.insert(setting.left(equals), setting.mid(equals + 1));

@@ -56,6 +56,9 @@ class XServer {
     QString display_;
 };
 
+// What the game runs with on `x`: its display, silent audio, none of the caller's Qt settings.
+QProcessEnvironment GameEnvironment(const XServer& x);
+
 // The game started in a folder of its own with its two sound files, silent audio.
 class Game {
   public:
