@@ -86,7 +86,7 @@ TEST_F(PuzzleTest, RestartRestoresBoardAndPicturesAfterMoves) {
     puzzle.Button3Click();
     EXPECT_EQ(puzzle.cells(), StartLayout);
     EXPECT_TRUE(view.PicturesMatch(StartLayout));
-    EXPECT_EQ(view.CellOf(0), (FakeView::Point{0, 1}));
+    EXPECT_EQ(view.CellOf(0), (Cell{0, 1}));
     EXPECT_TRUE(view.solver_button_visible);
 }
 
@@ -94,8 +94,8 @@ TEST_F(PuzzleTest, ClickSlidesANeighbourIntoTheBlank) {
     Click(1, 1);  // tile 7, right of the blank
     EXPECT_EQ(puzzle.At(0, 1), 7);
     EXPECT_EQ(puzzle.At(1, 1), 0);
-    EXPECT_EQ(view.CellOf(7), (FakeView::Point{0, 1}));
-    EXPECT_EQ(view.CellOf(0), (FakeView::Point{1, 1}));
+    EXPECT_EQ(view.CellOf(7), (Cell{0, 1}));
+    EXPECT_EQ(view.CellOf(0), (Cell{1, 1}));
     EXPECT_EQ(view.log, (std::vector<std::string>{"move 7", "move 0"}));
     EXPECT_EQ(view.repaints, 0) << "a player's slide is instantaneous";
 

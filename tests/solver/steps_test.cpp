@@ -32,8 +32,8 @@ TEST_F(StepTest, StepFromStartArrangementMovesPicturesThenRepaintsThenUpdatesBoa
     stepper.BlankRight();
 
     EXPECT_EQ(painting.log, (std::vector<std::string>{"move 7", "move 0", "repaint"}));
-    EXPECT_EQ(painting.CellOf(7), (FakeView::Point{0, 1}));
-    EXPECT_EQ(painting.CellOf(0), (FakeView::Point{1, 1}));
+    EXPECT_EQ(painting.CellOf(7), (Cell{0, 1}));
+    EXPECT_EQ(painting.CellOf(0), (Cell{1, 1}));
     ASSERT_TRUE(painting.painted.has_value());
     EXPECT_EQ(*painting.painted, StartLayout) << "the board changes only after the pause";
     EXPECT_EQ(board.At(0, 1), 7);

@@ -9,6 +9,7 @@
 
 #include "board/layout.h"
 #include "board/view.h"
+#include "support/picture_cell.h"
 
 namespace koma::support {
 
@@ -48,20 +49,17 @@ class RecordingView : public View {
     }
     bool IsSolverButtonVisible() const override { return solver_button_visible; }
 
-    // Where the picture of `tile` stands, as a cell; {-1, -1} when it is between cells.
-    Point CellOf(int tile) const {
+    // Where the picture of `tile` stands, as a cell; kNoCell when it is between cells.
+    Cell CellOf(int tile) const {
         const Point p = pictures.at(ArrayIndex(tile));
-        if ((p.left - kBoardOrigin) % CellSize != 0 || (p.top - kBoardOrigin) % CellSize != 0) {
-            return {};
-        }
-        return {(p.left - kBoardOrigin) / CellSize, (p.top - kBoardOrigin) / CellSize};
+        return testing::PictureCell(p.left, p.top);
     }
 
     // True when every picture stands on the cell that `grid` gives its tile.
     bool PicturesMatch(const Grid& grid) const {
         for (int x = 0; x < kColumns; ++x) {
             for (int y = 0; y < kRows; ++y) {
-                if (CellOf(grid[x][y]) != Point{x, y}) {
+                if (CellOf(grid[x][y]) != Cell{x, y}) {
                     return false;
                 }
             }
