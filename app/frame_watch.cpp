@@ -2,7 +2,6 @@
 
 #include <xcb/xcb.h>
 
-#include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMetaObject>
@@ -11,8 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-
-#include "app/xcb_event.h"
 
 namespace koma::app {
 namespace {
@@ -36,13 +33,9 @@ std::uint32_t FrameExtentsAtom() {
 FrameWatch::FrameWatch(QWidget& window, std::function<void()> changed)
     : window_(window), changed_(std::move(changed)), frame_extents_(FrameExtentsAtom()) {
     window_.installEventFilter(this);
-    if (frame_extents_ != 0) {
-        QCoreApplication::instance()->installNativeEventFilter(this);
-    }
 }
 
 FrameWatch::~FrameWatch() {
-    QCoreApplication::instance()->removeNativeEventFilter(this);
     window_.removeEventFilter(this);
 }
 
@@ -53,18 +46,16 @@ bool FrameWatch::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
-bool FrameWatch::nativeEventFilter(const QByteArray& event_type, void* message,
-                                   qintptr* /*result*/) {
-    const auto* property =
-        XcbEventOf<xcb_property_notify_event_t>(event_type, message, XCB_PROPERTY_NOTIFY);
-    if (property == nullptr) {
-        return false;
+void FrameWatch::Seen(std::uint8_t type, const xcb_generic_event_t& event) {
+    if (type != XCB_PROPERTY_NOTIFY) {
+        return;
     }
-    if (property->atom == frame_extents_ && window_.internalWinId() != 0 &&
-        property->window == window_.internalWinId()) {
+    // Qt reads the new extents from the same event, after this.
+    const auto& property = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+    if (frame_extents_ != 0 && property.atom == frame_extents_ && window_.internalWinId() != 0 &&
+        property.window == window_.internalWinId()) {
         Later();
     }
-    return false;  // Qt reads the new extents from it too
 }
 
 void FrameWatch::Later() {

@@ -3,16 +3,17 @@
 // after the window has appeared.
 #pragma once
 
-#include <QAbstractNativeEventFilter>
 #include <QObject>
 #include <cstdint>
 #include <functional>
+
+#include "app/xcb_event.h"
 
 class QWidget;
 
 namespace koma::app {
 
-class FrameWatch : public QObject, public QAbstractNativeEventFilter {
+class FrameWatch : public QObject, public XcbEventWatch {
   public:
     // `changed` runs from the event loop, once Qt itself has taken the news in.
     FrameWatch(QWidget& window, std::function<void()> changed);
@@ -21,7 +22,9 @@ class FrameWatch : public QObject, public QAbstractNativeEventFilter {
     ~FrameWatch() override;
 
     bool eventFilter(QObject* watched, QEvent* event) override;
-    bool nativeEventFilter(const QByteArray& event_type, void* message, qintptr* result) override;
+
+  protected:
+    void Seen(std::uint8_t type, const xcb_generic_event_t& event) override;
 
   private:
     void Later();

@@ -3,20 +3,15 @@
 // without a window, and a modal box's loop would never return.
 #pragma once
 
-#include <QAbstractNativeEventFilter>
+#include "app/xcb_event.h"
 
 namespace koma::app {
 
-class LostWindowWatch : public QAbstractNativeEventFilter {
-  public:
-    // Watches every top-level widget of the application from now until destroyed. Needs the
-    // application object; does nothing on platforms other than X11.
-    LostWindowWatch();
-    LostWindowWatch(const LostWindowWatch&) = delete;
-    LostWindowWatch& operator=(const LostWindowWatch&) = delete;
-    ~LostWindowWatch() override;
-
-    bool nativeEventFilter(const QByteArray& event_type, void* message, qintptr* result) override;
+// Watches every top-level widget of the application from now until destroyed. Needs the
+// application object; does nothing on platforms other than X11.
+class LostWindowWatch : public XcbEventWatch {
+  protected:
+    void Seen(std::uint8_t type, const xcb_generic_event_t& event) override;
 };
 
 }  // namespace koma::app

@@ -21,10 +21,10 @@ inline constexpr int kClientTop = app::TForm1::kTop;
 
 class XServer {
   public:
-    XServer();
-    ~XServer();
+    XServer();  // starts it; ok() tells whether it answers
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
+    ~XServer();
 
     bool ok() const { return !display_.isEmpty(); }
     const QString& display() const { return display_; }
