@@ -21,7 +21,8 @@ struct FormProbe {
 
     template <typename Control>
     Control* Named(const QString& name) const {
-        auto* const control = form.findChild<Control*>(name);
+        // By QWidget: the game's own controls are plain C++ subclasses, unknown to Qt's casts.
+        auto* const control = dynamic_cast<Control*>(form.findChild<QWidget*>(name));
         if (control == nullptr) {
             ADD_FAILURE() << "the window has no " << name.toStdString();
         }
