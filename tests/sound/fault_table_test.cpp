@@ -34,6 +34,7 @@
 #include "modal_closer.h"
 #include "sound/audio_output.h"
 #include "sound/sound_effect.h"
+#include "sound/music_file.h"
 #include "sound/synth_music_device.h"
 #include "sound_files.h"
 
