@@ -1,6 +1,7 @@
 #include "sound/midi_length.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -32,8 +33,8 @@ class PieceReader {
     explicit PieceReader(std::span<const char> file) : file_(file) {}
 
     long Length() {
-        std::uint8_t header[kHeaderBytes] = {};
-        if (!Read(header, kHeaderBytes) || std::memcmp(header, "MThd", 4) != 0 || header[7] != 6 ||
+        std::array<std::uint8_t, kHeaderBytes> header{};
+        if (!Read(header) || std::memcmp(header.data(), "MThd", 4) != 0 || header[7] != 6 ||
             (header[9] > 2 && header[9] < 0x80) || header[12] >= 0x80) {
             return 0;  // not a MIDI file, a format it does not know, or SMPTE time
         }
@@ -69,13 +70,13 @@ class PieceReader {
         return static_cast<std::uint8_t>(file_[static_cast<std::size_t>(pos_++)]);
     }
 
-    bool Read(std::uint8_t* out, std::size_t count) {
-        const std::int64_t wanted = static_cast<std::int64_t>(count);
+    bool Read(std::span<std::uint8_t> out) {
+        const auto wanted = static_cast<std::int64_t>(out.size());
         if (Size() - pos_ < wanted) {
             eof_ = true;
             return false;
         }
-        std::memcpy(out, file_.data() + pos_, count);
+        std::memcpy(out.data(), file_.subspan(static_cast<std::size_t>(pos_)).data(), out.size());
         pos_ += wanted;
         track_pos_ += wanted;
         return true;
@@ -91,8 +92,8 @@ class PieceReader {
     }
 
     bool ReadLength(std::int32_t& length) {
-        std::uint8_t bytes[4] = {};
-        if (!Read(bytes, 4)) {
+        std::array<std::uint8_t, 4> bytes{};
+        if (!Read(bytes)) {
             return false;
         }
         length = Signed(std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
@@ -215,10 +216,10 @@ class PieceReader {
     }
 
     bool Track(std::int32_t& ticks) {
-        std::uint8_t id[4] = {};
+        std::array<std::uint8_t, 4> id{};
         std::int32_t length = 0;
         // The player gives up on any other chunk (or never gets past it).
-        if (!Read(id, 4) || std::memcmp(id, "MTrk", 4) != 0 || !ReadLength(length)) {
+        if (!Read(id) || std::memcmp(id.data(), "MTrk", 4) != 0 || !ReadLength(length)) {
             return false;
         }
         track_pos_ = 0;
