@@ -172,6 +172,15 @@ class StderrCapture {
     int saved_;
 };
 
+// A chunk that is not a track, whose length points back at itself: FluidSynth's loader reads
+// it for ever.
+Bytes ChunkThatLoopsMidi() {
+    Bytes midi = testing::OneNoteMidi();
+    const Bytes chunk{'X', 'X', 'X', 'X', 0xFF, 0xFF, 0xFF, 0xFC};
+    midi.insert(midi.begin() + 14, chunk.begin(), chunk.end());
+    return midi;
+}
+
 Bytes TruncatedMidi() {
     Bytes midi = testing::OneNoteMidi();
     midi.erase(midi.end() - 6, midi.end());  // cut into the last event
@@ -241,6 +250,9 @@ const Fault kFaults[] = {
      [](const Folder&) { return Is("「koma.mid」は壊れた MIDI ファイルです (曲の長さが 0 です)"); },
      true},
     {"MidiWithoutNotes", [](Folder& s) { s.dir.Write("koma.mid", testing::EmptyPieceMidi()); },
+     [](const Folder&) { return Is("「koma.mid」は壊れた MIDI ファイルです (曲の長さが 0 です)"); },
+     true},
+    {"ChunkThatLoops", [](Folder& s) { s.dir.Write("koma.mid", ChunkThatLoopsMidi()); },
      [](const Folder&) { return Is("「koma.mid」は壊れた MIDI ファイルです (曲の長さが 0 です)"); },
      true},
     {"UnreadableMusicFile", [](Folder& s) { MakeUnreadable(s.dir.Path("koma.mid")); },
