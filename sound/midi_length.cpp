@@ -24,6 +24,12 @@ constexpr int kSmpteOffset = 0x54;
 constexpr int kTimeSignature = 0x58;
 constexpr int kKeySignature = 0x59;
 
+// Whether the FluidSynth built against has the 2.4 series' loader, which reads the header's
+// format byte unsigned and keeps a channel message's running status across meta and system
+// exclusive events (2.3 reads the byte signed and lets those events take the status over).
+// Debian 12 has 2.3.1, Debian 13 2.4.4.
+constexpr bool kLoader24 = KOMA_FLUIDSYNTH_LOADER_2_4 != 0;
+
 // Reads a file the way FluidSynth's player loads one, keeping only where the events it keeps
 // fall in time. Its quirks are kept too (lengths read as signed 32-bit numbers, a running status
 // that carries over from one track to the next, the meta events it checks and the ones it
@@ -35,7 +41,7 @@ class PieceReader {
     long Length() {
         std::array<std::uint8_t, kHeaderBytes> header{};
         if (!Read(header) || std::memcmp(header.data(), "MThd", 4) != 0 || header[7] != 6 ||
-            (header[9] > 2 && header[9] < 0x80) || header[12] >= 0x80) {
+            (header[9] > 2 && (kLoader24 || header[9] < 0x80)) || header[12] >= 0x80) {
             return 0;  // not a MIDI file, a format it does not know, or SMPTE time
         }
         // The player reads the track count as two signed bytes: anything but a small count
@@ -153,7 +159,9 @@ class PieceReader {
             pushed_ = status;
             status = running_;
         }
-        running_ = status;
+        if (!kLoader24 || status < kSysEx) {
+            running_ = status;
+        }
         if (status == kSysEx) {
             std::int32_t length = 0;
             if (!ReadVariable(length) || !Data(length)) {
@@ -247,7 +255,9 @@ class PieceReader {
     std::int64_t track_pos_ = 0;  // bytes of the current track read so far
     bool eof_ = false;            // a read went past the end of the file
     int pushed_ = -1;             // a data byte read as a status byte, to be read again
-    int running_ = -1;            // the last status byte
+    // The status byte data bytes take. At first none: 2.3 starts with -1, which passes for one
+    // and then fails as an unknown message.
+    int running_ = kLoader24 ? 0 : -1;
     bool end_of_track_ = false;
     std::int32_t pending_ = 0;       // ticks since the last event kept
     std::uint32_t track_ticks_ = 0;  // the current track's kept events' ticks, summed

@@ -138,6 +138,10 @@ TEST_F(MidiLengthTest, TheFormatsOddCornersMeasureAsTheSynthesiserPlaysThem) {
          OneTrack(with_end({0x00, 0xFF, 0x58, 0x03, 4, 2, 24, 0x60, 0x90, 60, 100}))},
         {"running status", OneTrack(with_end({0x00, 0x90, 60, 100, 0x60, 64, 100, 0x60, 62, 0}))},
         {"running status first", OneTrack(with_end({0x00, 60, 100}))},
+        {"running status past a meta event",
+         OneTrack(with_end({0x00, 0x90, 60, 100, 0x10, 0xFF, 0x06, 0x01, 'x', 0x60, 62, 100}))},
+        {"running status past a system exclusive",
+         OneTrack(with_end({0x00, 0x90, 60, 100, 0x10, 0xF0, 0x01, 0xF7, 0x60, 62, 100}))},
         {"song position", OneTrack(with_end({0x00, 0x90, 60, 100, 0x60, 0xF2, 0, 0}))},
         {"five-byte delta", OneTrack(with_end({0x81, 0x81, 0x81, 0x81, 0x01, 0x90, 60, 100}))},
         {"track longer than the file, ended",
@@ -152,9 +156,11 @@ TEST_F(MidiLengthTest, TheFormatsOddCornersMeasureAsTheSynthesiserPlaysThem) {
     Bytes smpte = testing::OneNoteMidi();
     smpte[12] = 0xE7;
     ExpectSame(smpte, "SMPTE time");
-    Bytes format3 = testing::OneNoteMidi();
-    format3[9] = 3;
-    ExpectSame(format3, "format 3");
+    Bytes format = testing::OneNoteMidi();
+    for (const int kind : {3, 0x85}) {
+        format[9] = static_cast<unsigned char>(kind);
+        ExpectSame(format, "format " + std::to_string(kind));
+    }
     Bytes other_chunk = testing::OneNoteMidi();
     std::copy_n("XTrk", 4, other_chunk.begin() + 14);
     EXPECT_EQ(ReaderLength(other_chunk), 0) << "a chunk that is not a track";
