@@ -4,11 +4,9 @@
 #include <optional>
 
 #include "app/form1.h"
+#include "app/game_sound.h"
 #include "app/lost_window_watch.h"
 #include "app/platform_choice.h"
-#include "sound/audio_output.h"
-#include "sound/sound_effect.h"
-#include "sound/synth_music_device.h"
 
 int main(int argc, char* argv[]) {
     // The game reads no command line: Qt gets only the program's name, so options such as
@@ -25,19 +23,16 @@ int main(int argc, char* argv[]) {
     koma::app::SetDesktopIdentity();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/koma.png")));
 
-    // The output serves the music and the fanfare, and is open only while either sounds; the
-    // fanfare works even when the music file could not be opened.
-    koma::sound::AudioOutput audio;
-    koma::sound::SoundEffect effect(audio);
+    // Outlives the window. Nothing of it is loaded, let alone sounds, before the player asks
+    // for sound; the fanfare works even when the music file could not be opened.
+    koma::app::GameSound sound;
 
     // Before the window is built: the start-up error box may be the first window lost.
     const koma::app::LostWindowWatch lost_window_watch;
 
     koma::app::FormOptions options;
     options.pause = koma::Pause::kOn;
-    options.music = [&audio] { return koma::sound::MakeSynthMusicDevice(audio); };
-    options.play_effect = [&effect](const std::string& file) { effect.Play(file); };
-    options.release_audio = [&audio] { return audio.CloseIfSilent(); };
+    sound.Wire(options);
 
     koma::app::TForm1 form1(std::move(options));
     form1.show();

@@ -16,8 +16,8 @@ class SoundError : public std::runtime_error {
 // What the player is told when a failure has no better description.
 inline constexpr char kUnknownError[] = "原因不明のエラー";
 
-// How a play ended.
-enum class NotifyKind { kSuccessful, kSuperseded, kAborted, kFailure };
+// How a play ended: it reached the end, or a stop interrupted it.
+enum class NotifyKind { kSuccessful, kAborted };
 
 class MusicDevice {
   public:

@@ -15,12 +15,12 @@
 #include <utility>
 #include <vector>
 
+#include "sound/music_file.h"
 #include "sound/plain_file.h"
 
 namespace koma::sound {
 namespace {
 
-constexpr const char* kDebianSoundfont = "/usr/share/sounds/sf3/default-GM.sf3";
 constexpr double kGain = 0.8;  // FluidSynth's own 0.2 is too quiet next to the effect
 constexpr int kProbeFrames = 64;
 // The tune needs a few dozen voices at once; FluidSynth's default of 256 costs memory for nothing.
@@ -28,10 +28,6 @@ constexpr int kPolyphony = 64;
 // After a play, the reverb's tail still sounds this long once the last voice has ended; then
 // rendering stops until the next play, so an idle device costs next to nothing.
 constexpr int kTailSeconds = 2;
-// Many times any real piece, hundreds of times the game's own tune, and still small enough
-// that FluidSynth's parsed copy of the densest file stays within a few tens of MB.
-constexpr std::size_t kMaxMidiBytes = std::size_t{2} << 20;
-constexpr char kMaxMidiText[] = "2 MB";
 // MIDI events of any kind handled per buffer of about 23 ms. Real music sends a few dozen; a
 // piece with thousands of notes at once would keep the synthesiser busy for longer than the
 // buffer lasts, the audio thread would never catch up, and a stop or close would wait on it.
@@ -85,10 +81,6 @@ int Division(const std::vector<char>& midi) {
            static_cast<unsigned char>(midi.at(13));
 }
 
-std::string Quoted(const std::string& name) {
-    return "「" + name + "」";
-}
-
 // FluidSynth prints its warnings to the terminal by default, also from the audio thread while
 // it plays; what matters reaches the player through the error box instead.
 void SilenceFluidSynth() {
@@ -139,67 +131,6 @@ class LogCapture {
     std::string errors_;
     std::array<fluid_log_function_t, LAST_LOG_LEVEL> previous_{};
 };
-
-std::string NotMidi(const std::string& path) {
-    return Quoted(path) + "は MIDI ファイルではありません";
-}
-
-std::string Unreadable(const std::string& what, const std::string& path) {
-    return what + Quoted(path) + "を読めません";
-}
-
-// The whole file, read through a single open after checking what was opened.
-std::vector<char> ReadMidiFile(const std::string& path) {
-    const PlainFile file(path);
-    switch (file.problem()) {
-        case PlainFile::Problem::kMissing:
-            throw SoundError("音楽ファイル" + Quoted(path) + "が見つかりません");
-        case PlainFile::Problem::kFolder:
-            throw SoundError(Quoted(path) + "はフォルダーで、音楽ファイルではありません");
-        case PlainFile::Problem::kNotPlain:
-            throw SoundError(NotMidi(path));
-        case PlainFile::Problem::kUnreadable:
-            throw SoundError(Unreadable("音楽ファイル", path));
-        case PlainFile::Problem::kNone:
-            break;
-    }
-    if (file.size() > kMaxMidiBytes) {
-        throw SoundError(Quoted(path) + "は音楽ファイルには大きすぎます (" + kMaxMidiText +
-                         " まで)");
-    }
-    std::vector<char> bytes;
-    if (!file.ReadAll(bytes)) {
-        throw SoundError(Unreadable("音楽ファイル", path));
-    }
-    if (bytes.size() < 4 || std::memcmp(bytes.data(), "MThd", 4) != 0) {
-        throw SoundError(NotMidi(path));
-    }
-    return bytes;
-}
-
-std::string BrokenSoundfont(const std::string& path, const std::string& why) {
-    return "音色ファイル" + Quoted(path) + "を読み込めません (" + why + ")";
-}
-
-// Opens the sound font once and checks what was opened: a plain file with a SoundFont header.
-// Throws SoundError describing what is wrong.
-void OpenSoundfont(const PlainFile& file, const std::string& path) {
-    switch (file.problem()) {
-        case PlainFile::Problem::kMissing:
-            throw SoundError("音色ファイル" + Quoted(path) + "が見つかりません");
-        case PlainFile::Problem::kUnreadable:
-            throw SoundError(Unreadable("音色ファイル", path));
-        case PlainFile::Problem::kFolder:
-        case PlainFile::Problem::kNotPlain:
-        case PlainFile::Problem::kNone:
-            break;
-    }
-    const std::vector<char> header = file.ReadStart(12);
-    if (header.size() < 12 || std::memcmp(header.data(), "RIFF", 4) != 0 ||
-        std::memcmp(header.data() + 8, "sfbk", 4) != 0) {
-        throw SoundError(BrokenSoundfont(path, "SoundFont ファイルではありません"));
-    }
-}
 
 SettingsPtr MakeSettings() {
     SettingsPtr settings(new_fluid_settings());
@@ -260,7 +191,7 @@ SynthPtr MakeVoicedSynth(fluid_settings_t* settings, int rate, const std::string
     fluid_settings_setint(settings, "synth.dynamic-sample-loading", 0);
     SynthPtr synth = MakeSynth(settings);
     const PlainFile file(soundfont);
-    OpenSoundfont(file, soundfont);
+    CheckSoundfontFile(file, soundfont);
     // Through the descriptor already checked, so the name is not looked up again.
     const std::string opened = "/proc/self/fd/" + std::to_string(file.descriptor());
     const LogCapture log;
@@ -285,7 +216,11 @@ class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSou
     SynthMusicDevice& operator=(const SynthMusicDevice&) = delete;
     ~SynthMusicDevice() override { Close(); }
 
-    void Open(const std::string& path, NotifyHandler notify) override;
+    void Open(const std::string& path, NotifyHandler notify) override {
+        OpenChecked(CheckMusic(path, soundfont_), std::move(notify));
+    }
+    // Opens music whose files have been checked, with the sound font named there.
+    void OpenChecked(const CheckedMusic& music, NotifyHandler notify);
     void Prepare() override;
     void Play() override;
     void Stop() override;
@@ -314,7 +249,7 @@ class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSou
     }
 
     AudioOutput& output_;
-    const std::string soundfont_;
+    std::string soundfont_;
     std::vector<char> midi_;  // the file as read at the open, for every player made from it
     long length_ = 0;
     int min_tempo_ = 0;  // microseconds per quarter note
@@ -349,20 +284,19 @@ class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSou
     std::array<std::array<unsigned char, kKeys>, kChannels> held_at_stop_{};
 };
 
-void SynthMusicDevice::Open(const std::string& path, NotifyHandler notify) {
+void SynthMusicDevice::OpenChecked(const CheckedMusic& music, NotifyHandler notify) {
     Close();
-    std::vector<char> midi = ReadMidiFile(path);
-    const long length = [&midi] {
+    // FluidSynth's own count, since the tick it reports decides where a play ends.
+    const long length = [&music] {
         const LogCapture log;
-        return ProbeLength(midi);
+        return ProbeLength(music.midi);
     }();
     if (length <= 0) {
-        // Also what a truncated file gives. Accepting it would end every play at once.
-        throw SoundError(Quoted(path) + "は壊れた MIDI ファイルです (曲の長さが 0 です)");
+        throw SoundError(BrokenMidi(music.path));
     }
-    OpenSoundfont(PlainFile(soundfont_), soundfont_);
-    min_tempo_ = Division(midi) * kMinTickMicros;
-    midi_ = std::move(midi);
+    soundfont_ = music.soundfont;
+    min_tempo_ = Division(music.midi) * kMinTickMicros;
+    midi_ = music.midi;
     length_ = length;
     notify_ = std::move(notify);
 }
@@ -630,20 +564,15 @@ void SynthMusicDevice::Notify(NotifyKind kind) const {
 
 }  // namespace
 
-std::string DefaultSoundfont() {
-    const SettingsPtr settings(new_fluid_settings());
-    char* path = nullptr;
-    if (settings != nullptr &&
-        fluid_settings_getstr_default(settings.get(), "synth.default-soundfont", &path) ==
-            FLUID_OK &&
-        path != nullptr && *path != '\0') {
-        return path;
-    }
-    return kDebianSoundfont;
-}
-
 std::unique_ptr<MusicDevice> MakeSynthMusicDevice(AudioOutput& output, std::string soundfont) {
     return std::make_unique<SynthMusicDevice>(output, std::move(soundfont));
+}
+
+std::unique_ptr<MusicDevice> OpenSynthMusic(AudioOutput& output, const CheckedMusic& music,
+                                            MusicDevice::NotifyHandler notify) {
+    auto device = std::make_unique<SynthMusicDevice>(output, music.soundfont);
+    device->OpenChecked(music, std::move(notify));
+    return device;
 }
 
 }  // namespace koma::sound

@@ -6,11 +6,9 @@
 
 #include "sound/audio_output.h"
 #include "sound/music_device.h"
+#include "sound/music_file.h"
 
 namespace koma::sound {
-
-// The soundfont FluidSynth uses when none is given: its own default, else Debian's.
-std::string DefaultSoundfont();
 
 // A device rendering through `output`, which must outlive it. `soundfont` empty means
 // DefaultSoundfont(). Opening checks the file and the sound font; the synthesiser is made and
@@ -18,5 +16,10 @@ std::string DefaultSoundfont();
 // device's notification handler runs on the audio thread (at the end of a play) or inside
 // Stop(); it must return quickly and may not wait for the UI.
 std::unique_ptr<MusicDevice> MakeSynthMusicDevice(AudioOutput& output, std::string soundfont = {});
+
+// The same device, opened on music that has passed CheckMusic; throws SoundError when the
+// synthesiser finds no music in it.
+std::unique_ptr<MusicDevice> OpenSynthMusic(AudioOutput& output, const CheckedMusic& music,
+                                            MusicDevice::NotifyHandler notify);
 
 }  // namespace koma::sound

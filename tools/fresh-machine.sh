@@ -7,7 +7,8 @@
 #   1. ./play.sh, as a new normal user who has sudo, on the root as it came, so that it installs
 #      what the game needs itself; under a private Xvfb it must bring up exactly one window
 #      titled "KOMA", the game's own (no error box: the sound files were found, and no sound
-#      card is needed until sound is switched on), within the time limit;
+#      card is needed until sound is switched on), within the time limit, with no sound library
+#      loaded (they come with the sound module, when sound is switched on);
 #   2. ./check.sh, as root (as CI runs it), must pass.
 #
 #   tools/fresh-machine.sh bookworm|trixie      (as root, on a Debian host)
@@ -187,7 +188,13 @@ else
         play_status=1
         log "the game ended by itself"
     else
-        log "one window titled KOMA, $geometry"
+        game_pid=$(DISPLAY=":$display" xdotool getwindowpid "$(head -n 1 <<<"$windows")" 2>/dev/null || true)
+        if [[ -z "$game_pid" ]] || grep -qE 'libSDL2|libfluidsynth' "/proc/$game_pid/maps"; then
+            play_status=1
+            log "the game loaded sound libraries with sound off (or its process was not found)"
+        else
+            log "one window titled KOMA, $geometry, no sound library loaded"
+        fi
     fi
 fi
 # The game and its X server are done with.

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package, checks that apt can resolve it and that lintian finds nothing to
 # warn about, validates its menu entry and metadata, reads the hardening out of the game
-# binary, then unpacks it into a throw-away folder (it is never installed here) and types
-# `koma` in another folder, under Xvfb: one window titled "KOMA" must appear, with the window
-# class the menu entry names, and no error box in front of it (the music was found).
+# binary, checks that the sound libraries are the sound module's alone (and still in Depends),
+# then unpacks it into a throw-away folder (it is never installed here) and types `koma` in
+# another folder, under Xvfb: one window titled "KOMA" must appear, with the window class the
+# menu entry names, and no error box in front of it (the music was found), nor after sound is
+# switched on (the game found its sound module in the package's private folder).
 #   package_check.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -57,6 +59,17 @@ grep -q 'FLAGS_1.*NOW.*PIE' <<<"$elf" || fail "not bound at start (-z now) or no
 grep -q __stack_chk_fail <<<"$elf" || fail "no stack protector"
 grep -q '__[a-z]*_chk@' <<<"$elf" || fail "no fortified calls"
 
+# The sound stack is loaded only with the sound module, from its private folder; its libraries
+# are still the package's dependencies.
+sound_libraries='libSDL2|libSDL2_mixer|libfluidsynth|libgomp'
+module=$(ls "$root"/usr/lib/*/koma/koma-sound.so) || fail "no sound module in /usr/lib/<multiarch>/koma"
+! grep -E "NEEDED.*($sound_libraries)" <<<"$elf" || fail "the game binary links a sound library"
+grep -qE "NEEDED.*libfluidsynth" <(readelf -dW "$module") || fail "the module links no FluidSynth"
+depends=$(dpkg-deb -f "$deb" Depends)
+for package in libsdl2-mixer-2.0-0 libfluidsynth3; do
+    grep -q "$package" <<<"$depends" || fail "Depends lacks $package"
+done
+
 Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 50); do [[ -s "$work/display" ]] && break; sleep 0.1; done
@@ -83,7 +96,16 @@ windows=$(xdotool search --onlyvisible --name '^KOMA$')
 geometry=$(xdotool getwindowgeometry "$windows" | sed -n 's/ *Geometry: //p')
 [[ "$geometry" == 476x466 ]] || fail "the window is $geometry, not the game's 476x466"
 kill -0 "$game_pid" || fail "the game ended"
+# (Qt itself brings libgomp in, through libb2.)
+! grep -qE 'libSDL2|libfluidsynth' "/proc/$game_pid/maps" || fail "sound libraries loaded while sound is off"
 class=$(xprop -id "$windows" WM_CLASS | sed -n 's/.*= "\(.*\)", "\(.*\)"/\2/p')
 [[ -n "$wm_class" && "$class" == "$wm_class" ]] ||
     fail "window class \"$class\", the menu entry says \"$wm_class\""
-echo "window $windows, $geometry, class $class: ok"
+# Sound on ("BGMや効果音を出す"; without a window manager the client area is at the window's
+# place): the module is loaded, and no box says it cannot be.
+eval "$(xdotool getwindowgeometry --shell "$windows" | grep -E '^[XY]=')"
+xdotool mousemove $((X + 218)) $((Y + 440)) click 1
+sleep 1
+[[ $(xdotool search --onlyvisible --name '^KOMA$' | wc -l) == 1 ]] || fail "an error box at sound on"
+grep -q koma-sound.so "/proc/$game_pid/maps" || fail "sound on did not load the sound module"
+echo "window $windows, $geometry, class $class, sound on: ok"

@@ -30,11 +30,10 @@
 
 #include "app/board_frame.h"
 #include "app/form1.h"
+#include "app/game_sound.h"
 #include "form_probe.h"
 #include "modal_closer.h"
-#include "sound/audio_output.h"
-#include "sound/sound_effect.h"
-#include "sound/synth_music_device.h"
+#include "sound/music_file.h"
 #include "sound_files.h"
 
 namespace koma::sound {
@@ -173,6 +172,15 @@ class StderrCapture {
     int saved_;
 };
 
+// A chunk that is not a track, whose length points back at itself: FluidSynth's loader reads
+// it for ever.
+Bytes ChunkThatLoopsMidi() {
+    Bytes midi = testing::OneNoteMidi();
+    const Bytes chunk{'X', 'X', 'X', 'X', 0xFF, 0xFF, 0xFF, 0xFC};
+    midi.insert(midi.begin() + 14, chunk.begin(), chunk.end());
+    return midi;
+}
+
 Bytes TruncatedMidi() {
     Bytes midi = testing::OneNoteMidi();
     midi.erase(midi.end() - 6, midi.end());  // cut into the last event
@@ -194,6 +202,7 @@ struct Folder {
     const TempDir& dir;
     std::string driver = kDummyDriver;
     std::string soundfont;  // empty: the default one
+    std::string module = KOMA_SOUND_MODULE;
 };
 
 using Message = std::function<Matcher<std::string>(const Folder&)>;
@@ -222,6 +231,11 @@ Matcher<std::string> Is(const std::string& text) {
     return ::testing::Eq(text);
 }
 
+Matcher<std::string> NoModule(const std::string& named) {
+    return AllOf(StartsWith("音を出せません (サウンドモジュールを読み込めません: "),
+                 HasSubstr(named), EndsWith(")"));
+}
+
 const Fault kFaults[] = {
     {"NothingWrong", [](Folder&) {}, nullptr, true},
     {"NoMusicFile", [](Folder& s) { s.Remove("koma.mid"); },
@@ -236,6 +250,9 @@ const Fault kFaults[] = {
      [](const Folder&) { return Is("「koma.mid」は壊れた MIDI ファイルです (曲の長さが 0 です)"); },
      true},
     {"MidiWithoutNotes", [](Folder& s) { s.dir.Write("koma.mid", testing::EmptyPieceMidi()); },
+     [](const Folder&) { return Is("「koma.mid」は壊れた MIDI ファイルです (曲の長さが 0 です)"); },
+     true},
+    {"ChunkThatLoops", [](Folder& s) { s.dir.Write("koma.mid", ChunkThatLoopsMidi()); },
      [](const Folder&) { return Is("「koma.mid」は壊れた MIDI ファイルです (曲の長さが 0 です)"); },
      true},
     {"UnreadableMusicFile", [](Folder& s) { MakeUnreadable(s.dir.Path("koma.mid")); },
@@ -300,6 +317,12 @@ const Fault kFaults[] = {
     // Known only once the output is opened, when sound is switched on.
     {"NoAudioOutput", [](Folder& s) { s.driver = "koma-no-such-driver"; }, nullptr, false, nullptr,
      [](const Folder&) { return Is(kNoOutput); }},
+    // A broken install: the sound module, or a library it needs, is not there. Told when sound
+    // is switched on, as a missing output is.
+    {"NoSoundModule", [](Folder& s) { s.module = s.dir.Path("koma-sound.so"); }, nullptr, false,
+     nullptr, [](const Folder& s) { return NoModule(s.module); }},
+    {"SoundModuleLibraryMissing", [](Folder& s) { s.module = KOMA_MODULE_WITHOUT_LIBRARY; },
+     nullptr, false, nullptr, [](const Folder&) { return NoModule("libkoma_gone.so"); }},
 };
 
 // The game as main() builds it, started in the row's folder.
@@ -308,16 +331,11 @@ class Game {
     explicit Game(const Folder& setup)
         : previous_dir_(std::filesystem::current_path()),
           driver_(setup.driver),
-          output_(std::make_unique<AudioOutput>()),
-          effect_(*output_) {
+          sound_(setup.module, setup.soundfont) {
         std::filesystem::current_path(setup.dir.Path(""));
         app::FormOptions options;
         options.pause = Pause::kOff;
-        options.music = [this, soundfont = setup.soundfont] {
-            return MakeSynthMusicDevice(*output_, soundfont);
-        };
-        options.play_effect = [this](const std::string& file) { effect_.Play(file); };
-        options.release_audio = [this] { return output_->CloseIfSilent(); };
+        sound_.Wire(options);
         form_ = std::make_unique<app::TForm1>(std::move(options));
     }
     Game(const Game&) = delete;
@@ -337,8 +355,7 @@ class Game {
 
     std::filesystem::path previous_dir_;
     Driver driver_;
-    std::unique_ptr<AudioOutput> output_;
-    SoundEffect effect_;
+    app::GameSound sound_;
     std::unique_ptr<app::TForm1> form_;
 };
 

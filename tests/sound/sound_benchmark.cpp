@@ -1,8 +1,12 @@
-// Costs of the music: opening, playing, idling, and the pause between two passes of the loop.
-// Real time under SDL's dummy and disk drivers; KOMA_BENCH_MIDI names the piece to play
-// (default: the game's own koma.mid, else a generated 40 s piece).
+// Costs of the music: opening, playing, idling, and the pause between two passes of the loop,
+// through the sound module as the game plays. Real time under SDL's dummy and disk drivers;
+// KOMA_BENCH_MIDI names the piece to play (default: the game's own koma.mid, else a generated
+// 40 s piece).
 #include <benchmark/benchmark.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,9 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "sound/audio_output.h"
 #include "sound/media_player.h"
-#include "sound/synth_music_device.h"
+#include "sound/sound_module.h"
 #include "sound_files.h"
 #include "support/disk_audio.h"
 
@@ -25,6 +28,19 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::TempDir;
+using Clock = std::chrono::steady_clock;
+
+// What the disk driver writes: the rate and channels the output asks for.
+constexpr int kDiskRate = 44100;
+constexpr int kDiskChannels = 2;
+
+double Milliseconds(Clock::duration duration) {
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+MediaPlayer::DeviceFactory ModuleMusic(SoundModule& module) {
+    return [&module] { return MakeModuleMusicDevice(module, {}); };
+}
 
 double ProcessCpuSeconds() {
     rusage usage{};
@@ -57,13 +73,82 @@ std::string UseDiskFile(const TempDir& dir, const std::string& name) {
     return raw;
 }
 
+// The moment the first file appears in a folder, watched from now on: the disk driver makes
+// its file when the output opens.
+class FileAppears {
+  public:
+    explicit FileAppears(const std::string& folder) : watch_(inotify_init1(IN_CLOEXEC)) {
+        inotify_add_watch(watch_, folder.c_str(), IN_CREATE);
+        waiter_ = std::thread([this] {
+            pollfd ready{watch_, POLLIN, 0};
+            if (poll(&ready, 1, 10000) == 1) {
+                at_ = Clock::now();
+            }
+        });
+    }
+    FileAppears(const FileAppears&) = delete;
+    FileAppears& operator=(const FileAppears&) = delete;
+    ~FileAppears() {
+        if (waiter_.joinable()) {
+            waiter_.join();
+        }
+        close(watch_);
+    }
+
+    Clock::time_point When() {
+        waiter_.join();
+        return at_;
+    }
+
+  private:
+    int watch_;
+    Clock::time_point at_{};
+    std::thread waiter_;
+};
+
+// From the click on sound on to the first audible sample, as the window does it: the sound
+// module is loaded, and the output, the synthesiser and the sound font are made, on that click.
+// First of all the benchmarks, so that no sound library is loaded yet. Written through the
+// disk driver, whose file starts when the output opens and then runs in real time.
+void BM_FirstPlayLatency(benchmark::State& state) {
+    const TempDir dir;
+    const std::string raw = UseDiskFile(dir, "first.raw");
+    const std::string piece = PieceFile(dir);
+    double module_ms = 0.0;
+    double open_ms = 0.0;
+    double load_ms = 0.0;
+    for (auto _ : state) {
+        SoundModule module(KOMA_SOUND_MODULE);
+        MediaPlayer player(piece, ModuleMusic(module));
+        player.Open();  // at start-up
+        FileAppears output_opened(dir.Path(""));
+        const auto click = Clock::now();
+        module.Load();  // what the first Rewind does first
+        const auto loaded = Clock::now();
+        player.Rewind();
+        player.Play();
+        const auto playing = Clock::now();
+        std::this_thread::sleep_for(1s);
+        module_ms = Milliseconds(loaded - click);
+        open_ms = Milliseconds(output_opened.When() - click);
+        load_ms = Milliseconds(playing - click);
+    }
+    const std::vector<std::int16_t> samples = koma::testing::ReadDiskAudio(raw);
+    const auto first = std::find_if(samples.begin(), samples.end(), koma::testing::IsLoud);
+    const auto frame = static_cast<double>(first - samples.begin()) / kDiskChannels;
+    state.counters["module_ms"] = module_ms;
+    state.counters["load_ms"] = load_ms;
+    state.counters["audible_ms"] = open_ms + 1000.0 * frame / kDiskRate;
+}
+BENCHMARK(BM_FirstPlayLatency)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
 void BM_Open(benchmark::State& state) {
     UseDriver("dummy");
     const TempDir dir;
     const std::string piece = PieceFile(dir);
-    AudioOutput output;
+    SoundModule module(KOMA_SOUND_MODULE);
     for (auto _ : state) {
-        const auto device = MakeSynthMusicDevice(output);
+        const auto device = MakeModuleMusicDevice(module, {});
         device->Open(piece, nullptr);
         benchmark::DoNotOptimize(device->Length());
     }
@@ -75,10 +160,12 @@ void MeasureCpu(benchmark::State& state, bool playing, std::chrono::seconds seco
     UseDriver("dummy");
     const TempDir dir;
     const std::string piece = PieceFile(dir);
-    AudioOutput output;
-    const auto device = MakeSynthMusicDevice(output);
+    SoundModule module(KOMA_SOUND_MODULE);
+    const auto device = MakeModuleMusicDevice(module, {});
     device->Open(piece, nullptr);
-    if (!playing) {
+    if (playing) {
+        device->Prepare();  // what sound on makes once: the module, the output, the synthesiser
+    } else {
         std::this_thread::sleep_for(3s);  // past the first seconds, which render a silent tail
     }
     for (auto _ : state) {
@@ -105,39 +192,6 @@ void BM_CpuWhileOpenAndIdle(benchmark::State& state) {
 }
 BENCHMARK(BM_CpuWhileOpenAndIdle)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
-// From the click on sound on to the first audible sample, as the window does it: the output,
-// the synthesiser and the sound font are all made on that click. Written through the disk
-// driver, whose file starts when the output opens and then runs in real time.
-void BM_FirstPlayLatency(benchmark::State& state) {
-    const TempDir dir;
-    const std::string raw = UseDiskFile(dir, "first.raw");
-    const std::string piece = PieceFile(dir);
-    double open_ms = 0.0;
-    double load_ms = 0.0;
-    int rate = 0;
-    for (auto _ : state) {
-        AudioOutput output;
-        MediaPlayer player(piece, [&output] { return MakeSynthMusicDevice(output); });
-        player.Open();  // at start-up
-        const auto click = std::chrono::steady_clock::now();
-        output.Open();
-        const auto opened = std::chrono::steady_clock::now();
-        player.Rewind();
-        player.Play();
-        const auto playing = std::chrono::steady_clock::now();
-        rate = output.SampleRate();
-        std::this_thread::sleep_for(1s);
-        open_ms = std::chrono::duration<double, std::milli>(opened - click).count();
-        load_ms = std::chrono::duration<double, std::milli>(playing - click).count();
-    }
-    const std::vector<std::int16_t> samples = koma::testing::ReadDiskAudio(raw);
-    const auto first = std::find_if(samples.begin(), samples.end(), koma::testing::IsLoud);
-    const auto frame = static_cast<double>(first - samples.begin()) / AudioOutput::kChannels;
-    state.counters["load_ms"] = load_ms;
-    state.counters["audible_ms"] = open_ms + 1000.0 * frame / rate;
-}
-BENCHMARK(BM_FirstPlayLatency)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-
 // The loop as the window runs it: each notification makes the main thread play again. A one
 // second piece whose note stops at half time is written through the disk driver; the distance
 // between the notes' onsets, less the piece's second, is the pause the loop adds.
@@ -150,14 +204,13 @@ void BM_LoopGap(benchmark::State& state) {
     const std::string piece =
         dir.Write("loop.mid", tune::EncodeMidiFile({track}, testing::kTicksPerQuarter, 960));
     constexpr int kPasses = 5;
-    int rate = 0;
+    constexpr int rate = kDiskRate;
     for (auto _ : state) {
-        AudioOutput output;
-        rate = output.SampleRate();
+        SoundModule module(KOMA_SOUND_MODULE);
         std::mutex mutex;
         std::condition_variable changed;
         int ended = 0;
-        MediaPlayer player(piece, [&output] { return MakeSynthMusicDevice(output); });
+        MediaPlayer player(piece, ModuleMusic(module));
         player.SetNotifyHandler([&](NotifyKind) {
             const std::lock_guard lock(mutex);
             ++ended;

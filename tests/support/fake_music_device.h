@@ -25,12 +25,8 @@ inline std::string NotifyName(NotifyKind kind) {
     switch (kind) {
         case NotifyKind::kSuccessful:
             return "successful";
-        case NotifyKind::kSuperseded:
-            return "superseded";
         case NotifyKind::kAborted:
             return "aborted";
-        case NotifyKind::kFailure:
-            return "failure";
     }
     return "?";
 }

@@ -1,0 +1,34 @@
+// The sound module's entry: the output, the fanfare and the music devices of one game.
+#include <new>
+
+#include "sound/audio_output.h"
+#include "sound/sound_effect.h"
+#include "sound/sound_system.h"
+#include "sound/synth_music_device.h"
+
+namespace koma::sound {
+namespace {
+
+class EngineSoundSystem final : public SoundSystem {
+  public:
+    std::unique_ptr<MusicDevice> OpenMusic(const CheckedMusic& music,
+                                           MusicDevice::NotifyHandler notify) override {
+        return OpenSynthMusic(output_, music, std::move(notify));
+    }
+    void PlayEffect(const std::string& file) override { effect_.Play(file); }
+    bool ReleaseAudio() override { return output_.CloseIfSilent(); }
+
+  private:
+    // The output serves the music and the fanfare, and is open only while either sounds.
+    AudioOutput output_;
+    SoundEffect effect_{output_};  // after the output: destroyed before it
+};
+
+}  // namespace
+}  // namespace koma::sound
+
+extern "C" __attribute__((visibility("default"))) koma::sound::SoundSystem*
+koma_make_sound_system() {
+    // No exception may leave a C function.
+    return new (std::nothrow) koma::sound::EngineSoundSystem();
+}

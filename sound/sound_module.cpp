@@ -1,0 +1,135 @@
+#include "sound/sound_module.h"
+
+#include <dlfcn.h>
+
+#include <filesystem>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+namespace koma::sound {
+namespace {
+
+// Set by the build: the module's installed place seen from the installed game binary's folder,
+// and its file name.
+constexpr char kFromInstalledBinary[] = KOMA_SOUND_MODULE_FROM_BINARY;
+constexpr char kModuleName[] = KOMA_SOUND_MODULE_NAME;
+
+std::string LoadError() {
+    const char* const error = dlerror();
+    return error != nullptr ? error : kUnknownError;
+}
+
+class ModuleMusicDevice final : public MusicDevice {
+  public:
+    ModuleMusicDevice(SoundModule& module, std::string soundfont)
+        : module_(module), soundfont_(std::move(soundfont)) {}
+
+    void Open(const std::string& path, NotifyHandler notify) override {
+        device_.reset();
+        music_.reset();
+        music_ = CheckMusic(path, soundfont_);
+        notify_ = std::move(notify);
+    }
+    void Prepare() override {
+        if (device_ == nullptr) {
+            if (!music_) {
+                throw SoundError("音楽が開かれていません");
+            }
+            SoundSystem* const system = module_.Load();
+            if (system == nullptr) {
+                module_.ReportFailure();
+                return;
+            }
+            device_ = system->OpenMusic(*music_, notify_);
+            music_.reset();  // the device has its own copy
+        }
+        device_->Prepare();
+    }
+    void Play() override {
+        Prepare();
+        if (device_ != nullptr) {
+            device_->Play();
+        }
+    }
+    void Stop() override {
+        if (device_ != nullptr) {
+            device_->Stop();
+        }
+    }
+    void SeekToStart() override {
+        if (device_ != nullptr) {
+            device_->SeekToStart();
+        }
+    }
+    // Nothing has played before the device is made: the position is at the start.
+    long Position() const override { return device_ != nullptr ? device_->Position() : 0; }
+    long Length() const override {
+        return device_ != nullptr ? device_->Length() : music_ ? music_->length : 0;
+    }
+
+  private:
+    SoundModule& module_;
+    const std::string soundfont_;
+    std::optional<CheckedMusic> music_;  // until the device is made
+    NotifyHandler notify_;
+    std::unique_ptr<MusicDevice> device_;
+};
+
+}  // namespace
+
+std::string InstalledModulePath() {
+    std::error_code error;
+    const std::filesystem::path binary = std::filesystem::read_symlink("/proc/self/exe", error);
+    const std::filesystem::path folder = binary.parent_path();
+    const std::filesystem::path installed =
+        (folder / kFromInstalledBinary / kModuleName).lexically_normal();
+    const std::filesystem::path built = folder / kModuleName;
+    return (!std::filesystem::exists(installed, error) && std::filesystem::exists(built, error)
+                ? built
+                : installed)
+        .string();
+}
+
+SoundModule::SoundModule(std::string path) : path_(std::move(path)) {}
+
+SoundModule::~SoundModule() = default;
+
+SoundSystem* SoundModule::Load() {
+    if (tried_) {
+        return system_.get();
+    }
+    tried_ = true;
+    // Bound at once, so that a missing library or symbol shows here rather than in the middle
+    // of the music; kept to itself, so that its libraries' names do not mix with the game's.
+    // Never closed, whatever happens next (see the destructor).
+    void* const handle = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        failure_ = LoadError();
+        return nullptr;
+    }
+    auto* const make =
+        reinterpret_cast<MakeSoundSystemFunction*>(dlsym(handle, kMakeSoundSystemSymbol));
+    if (make == nullptr) {
+        failure_ = LoadError();
+        return nullptr;
+    }
+    system_.reset(make());
+    if (system_ == nullptr) {
+        failure_ = kUnknownError;
+    }
+    return system_.get();
+}
+
+void SoundModule::ReportFailure() {
+    if (!failure_.empty()) {
+        throw SoundError("音を出せません (サウンドモジュールを読み込めません: " +
+                         std::exchange(failure_, {}) + ")");
+    }
+}
+
+std::unique_ptr<MusicDevice> MakeModuleMusicDevice(SoundModule& module, std::string soundfont) {
+    return std::make_unique<ModuleMusicDevice>(module, std::move(soundfont));
+}
+
+}  // namespace koma::sound

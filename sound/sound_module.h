@@ -1,0 +1,48 @@
+// The game's side of the sound module: finding it, loading it on the first need, and the music
+// device the window opens at start-up, which checks the files there and then and asks the
+// module for the real device only once something is to sound.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "sound/music_device.h"
+#include "sound/sound_system.h"
+
+namespace koma::sound {
+
+// Where the module is: in its private library folder beside the installed game, or beside the
+// game binary in a build folder.
+std::string InstalledModulePath();
+
+class SoundModule {
+  public:
+    explicit SoundModule(std::string path);
+    SoundModule(const SoundModule&) = delete;
+    SoundModule& operator=(const SoundModule&) = delete;
+    // Destroys the sound system, which closes the output. The module itself stays loaded until
+    // the program ends: SDL's and FluidSynth's libraries are not made to be unloaded.
+    ~SoundModule();
+
+    // The sound system, loading the module on the first call; nullptr when it cannot be
+    // loaded, which is tried only once.
+    SoundSystem* Load();
+    // The sound system if the module is loaded; never loads it.
+    SoundSystem* Loaded() const { return system_.get(); }
+    // After a failed Load(): throws SoundError saying why, in the player's words, the first
+    // time it is called; afterwards the failure has been told and it does nothing.
+    void ReportFailure();
+
+  private:
+    std::string path_;
+    bool tried_ = false;
+    std::string failure_;  // why the module could not be loaded, until told
+    std::unique_ptr<SoundSystem> system_;
+};
+
+// The music device of the game. Opening it checks the music file and the sound font (empty:
+// the default one) without loading the module; the first Prepare() or Play() loads it. When
+// the module cannot be loaded, that Prepare() reports it once; after that the device is silent.
+std::unique_ptr<MusicDevice> MakeModuleMusicDevice(SoundModule& module, std::string soundfont);
+
+}  // namespace koma::sound

@@ -1,0 +1,37 @@
+// What the sound module offers the game: everything that makes sound, behind the three things
+// the window asks for. The module is the project's own shared object; it alone links SDL,
+// SDL2_mixer and FluidSynth, so that a game whose sound stays off never loads them.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "sound/music_device.h"
+#include "sound/music_file.h"
+
+namespace koma::sound {
+
+class SoundSystem {
+  public:
+    SoundSystem() = default;
+    SoundSystem(const SoundSystem&) = delete;
+    SoundSystem& operator=(const SoundSystem&) = delete;
+    // Closes the output. Every device made by it must be gone by then.
+    virtual ~SoundSystem() = default;
+
+    // A music device playing `music` through the output; throws SoundError when the
+    // synthesiser finds no music in it. Its notifications come as MusicDevice describes.
+    virtual std::unique_ptr<MusicDevice> OpenMusic(const CheckedMusic& music,
+                                                   MusicDevice::NotifyHandler notify) = 0;
+    // Plays a WAV file over whatever plays, as SoundEffect::Play does.
+    virtual void PlayEffect(const std::string& file) = 0;
+    // Closes the output if nothing can be heard any more; false while something still sounds.
+    virtual bool ReleaseAudio() = 0;
+};
+
+// The module's one exported function: makes the sound system, which opens nothing yet. The
+// caller owns it; nullptr when it cannot be made.
+using MakeSoundSystemFunction = SoundSystem*();
+inline constexpr char kMakeSoundSystemSymbol[] = "koma_make_sound_system";
+
+}  // namespace koma::sound
