@@ -21,8 +21,8 @@
 namespace koma::sound {
 namespace {
 
-constexpr double kGain = 0.8;  // FluidSynth's own 0.2 is too quiet next to the effect
-constexpr int kProbeFrames = 64;
+constexpr double kGain = 0.8;    // FluidSynth's own 0.2 is too quiet next to the effect
+constexpr int kSmallBlock = 64;  // frames: the smallest block FluidSynth renders at once
 // The tune needs a few dozen voices at once; FluidSynth's default of 256 costs memory for nothing.
 constexpr int kPolyphony = 64;
 // After a play, the reverb's tail still sounds this long once the last voice has ended; then
@@ -162,7 +162,7 @@ PlayerPtr MakePlayer(fluid_synth_t* synth, const std::vector<char>& midi,
 // The piece's length in ticks. FluidSynth parses the file only once playing has begun, so a
 // silent throw-away synth renders one small block to find out; the piece's events are dropped,
 // since only its length counts here.
-long ProbeLength(const std::vector<char>& midi) {
+long LengthAsPlayed(const std::vector<char>& midi) {
     const SettingsPtr settings = MakeSettings();
     // It has no sound font and makes no sound: keep it as small as FluidSynth allows.
     fluid_settings_setint(settings.get(), "synth.polyphony", 1);
@@ -174,8 +174,8 @@ long ProbeLength(const std::vector<char>& midi) {
     if (fluid_player_play(player.get()) != FLUID_OK) {
         return 0;
     }
-    std::array<std::int16_t, kProbeFrames * AudioOutput::kChannels> block{};
-    fluid_synth_write_s16(synth.get(), kProbeFrames, block.data(), 0, AudioOutput::kChannels,
+    std::array<std::int16_t, kSmallBlock * AudioOutput::kChannels> block{};
+    fluid_synth_write_s16(synth.get(), kSmallBlock, block.data(), 0, AudioOutput::kChannels,
                           block.data(), 1, AudioOutput::kChannels);
     const long length = fluid_player_get_total_ticks(player.get());
     fluid_player_stop(player.get());
@@ -289,7 +289,7 @@ void SynthMusicDevice::OpenChecked(const CheckedMusic& music, NotifyHandler noti
     // FluidSynth's own count, since the tick it reports decides where a play ends.
     const long length = [&music] {
         const LogCapture log;
-        return ProbeLength(music.midi);
+        return LengthAsPlayed(music.midi);
     }();
     if (length <= 0) {
         throw SoundError(BrokenMidi(music.path));
@@ -453,7 +453,7 @@ void SynthMusicDevice::Render(std::int16_t* samples, int frames) {
         if (resuming_) {
             // The first block applies the resume's seek, which releases every note; the notes
             // held at the stop then sound again from the next block on.
-            done = std::min(frames, kProbeFrames);
+            done = std::min(frames, kSmallBlock);
             fluid_synth_write_s16(synth_.get(), done, samples, 0, AudioOutput::kChannels, samples,
                                   1, AudioOutput::kChannels);
             ResoundHeldNotes();
