@@ -7,6 +7,8 @@
 #include <system_error>
 #include <utility>
 
+#include "sound/memory_room.h"
+
 namespace koma::sound {
 namespace {
 
@@ -14,6 +16,7 @@ namespace {
 // and its file name.
 constexpr char kFromInstalledBinary[] = KOMA_SOUND_MODULE_FROM_BINARY;
 constexpr char kModuleName[] = KOMA_SOUND_MODULE_NAME;
+constexpr std::size_t kModuleRoom = 16 * kMiB;
 
 std::string LoadError() {
     const char* const error = dlerror();
@@ -98,6 +101,11 @@ SoundModule::~SoundModule() = default;
 SoundSystem* SoundModule::Load() {
     if (tried_) {
         return system_.get();
+    }
+    // Its libraries take about 13 MiB; without room for them the next sound on tries again.
+    if (!HasRoomFor(kModuleRoom)) {
+        failure_ = kNoMemory;
+        return nullptr;
     }
     tried_ = true;
     // Bound at once, so that a missing library or symbol shows here rather than in the middle

@@ -11,10 +11,12 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <utility>
 #include <vector>
 
+#include "sound/memory_room.h"
 #include "sound/music_file.h"
 #include "sound/plain_file.h"
 
@@ -38,6 +40,11 @@ constexpr int kEventsPerBuffer = 1000;
 // any real piece. A tempo of a microsecond per quarter would have the player run through the
 // whole file within one block.
 constexpr int kMinTickMicros = 20;
+
+// Room asked for before FluidSynth starts work (see HasRoomFor): a synthesiser and its player,
+// and for a sound font, its samples whole and the presets around them, with margin.
+constexpr std::size_t kSynthRoom = 8 * kMiB;
+constexpr std::size_t kSoundfontRoomPerByte = 3;
 
 // MIDI message kinds, as FluidSynth's events carry them.
 constexpr int kNoteOff = 0x80;
@@ -148,6 +155,19 @@ SynthPtr MakeSynth(fluid_settings_t* settings) {
     return synth;
 }
 
+void RequireRoom(std::size_t bytes) {
+    if (!HasRoomFor(bytes)) {
+        throw SoundError(std::string("音を出せません (") + kNoMemory + ")");
+    }
+}
+
+// What making a synthesiser and loading `soundfont` into it will take, near enough for asking.
+std::size_t VoicedSynthRoom(const std::string& soundfont) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(soundfont, error);
+    return kSynthRoom + (error ? 0 : kSoundfontRoomPerByte * static_cast<std::size_t>(size));
+}
+
 PlayerPtr MakePlayer(fluid_synth_t* synth, const std::vector<char>& midi,
                      handle_midi_event_func_t playback, void* data) {
     PlayerPtr player(new_fluid_player(synth));
@@ -163,6 +183,7 @@ PlayerPtr MakePlayer(fluid_synth_t* synth, const std::vector<char>& midi,
 // silent throw-away synth renders one small block to find out; the piece's events are dropped,
 // since only its length counts here.
 long LengthAsPlayed(const std::vector<char>& midi) {
+    RequireRoom(kSynthRoom);
     const SettingsPtr settings = MakeSettings();
     // It has no sound font and makes no sound: keep it as small as FluidSynth allows.
     fluid_settings_setint(settings.get(), "synth.polyphony", 1);
@@ -313,6 +334,7 @@ void SynthMusicDevice::Prepare() {
     PlayerPtr player;
     EventPtr replay(new_fluid_midi_event());
     try {
+        RequireRoom(VoicedSynthRoom(soundfont_));
         settings = MakeSettings();
         synth = MakeVoicedSynth(settings.get(), output_.SampleRate(), soundfont_);
         player = MakePlayer(synth.get(), midi_, &EventHook, this);

@@ -4,14 +4,17 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -230,6 +233,40 @@ TEST_F(SynthMusicDeviceTest, PlayerLoopsThePieceFromTheBeginning) {
         EXPECT_GE(Clock::now() - start, 400ms) << "pass " << pass << " was not a whole pass";
     }
     EXPECT_EQ(recorder.Kinds(), (std::vector(3, NotifyKind::kSuccessful)));
+}
+
+// FluidSynth crashes when an allocation fails at the wrong moment while it makes a synthesiser
+// or loads a sound font. With little memory left (a small address-space limit), the first
+// sound on is refused with a box instead, however little is left.
+void RefusedWithRoomLeft(std::size_t kib) {
+    ASSERT_EQ(setenv("SDL_AUDIODRIVER", "dummy", 1), 0);
+    AudioOutput output;
+    output.Open();
+    const TempDir dir;
+    const auto device = MakeSynthMusicDevice(output);
+    device->Open(dir.Write("koma.mid", testing::OneNoteMidi()), nullptr);
+    std::size_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlimit limit{pages * 4096 + kib * 1024, RLIM_INFINITY};
+    setrlimit(RLIMIT_AS, &limit);
+    try {
+        device->Prepare();
+    } catch (const SoundError& error) {
+        std::fputs(error.what(), stderr);
+        std::_Exit(0);
+    }
+    std::_Exit(1);
+}
+
+TEST(SynthMusicDeviceWithLittleMemory, SoundOnIsRefusedNotACrash) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's allocator cannot work under an address-space limit";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a child with no threads of other tests
+    for (const std::size_t kib : {256, 512, 1024, 2048, 3072, 4096, 8192, 16384}) {
+        EXPECT_EXIT(RefusedWithRoomLeft(kib), ::testing::ExitedWithCode(0), "メモリが足りません")
+            << kib << " KiB left";
+    }
 }
 
 }  // namespace
