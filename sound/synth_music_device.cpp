@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <filesystem>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -161,13 +160,6 @@ void RequireRoom(std::size_t bytes) {
     }
 }
 
-// What making a synthesiser and loading `soundfont` into it will take, near enough for asking.
-std::size_t VoicedSynthRoom(const std::string& soundfont) {
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(soundfont, error);
-    return kSynthRoom + (error ? 0 : kSoundfontRoomPerByte * static_cast<std::size_t>(size));
-}
-
 PlayerPtr MakePlayer(fluid_synth_t* synth, const std::vector<char>& midi,
                      handle_midi_event_func_t playback, void* data) {
     PlayerPtr player(new_fluid_player(synth));
@@ -206,13 +198,14 @@ long LengthAsPlayed(const std::vector<char>& midi) {
 // A synthesiser at the output's rate with the sound font loaded whole: samples read later, as
 // FluidSynth's dynamic loading does, would come from whatever the file has become by then.
 SynthPtr MakeVoicedSynth(fluid_settings_t* settings, int rate, const std::string& soundfont) {
+    const PlainFile file(soundfont);
+    CheckSoundfontFile(file, soundfont);
+    RequireRoom(kSynthRoom + kSoundfontRoomPerByte * file.size());
     fluid_settings_setnum(settings, "synth.sample-rate", rate);
     fluid_settings_setnum(settings, "synth.gain", kGain);
     fluid_settings_setint(settings, "synth.polyphony", kPolyphony);
     fluid_settings_setint(settings, "synth.dynamic-sample-loading", 0);
     SynthPtr synth = MakeSynth(settings);
-    const PlainFile file(soundfont);
-    CheckSoundfontFile(file, soundfont);
     // Through the descriptor already checked, so the name is not looked up again.
     const std::string opened = "/proc/self/fd/" + std::to_string(file.descriptor());
     const LogCapture log;
@@ -334,7 +327,6 @@ void SynthMusicDevice::Prepare() {
     PlayerPtr player;
     EventPtr replay(new_fluid_midi_event());
     try {
-        RequireRoom(VoicedSynthRoom(soundfont_));
         settings = MakeSettings();
         synth = MakeVoicedSynth(settings.get(), output_.SampleRate(), soundfont_);
         player = MakePlayer(synth.get(), midi_, &EventHook, this);
