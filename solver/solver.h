@@ -34,8 +34,10 @@ class Solver {
     // The solver button: hides the button, finds the blank, runs the thirteen phases and the
     // closing. The board ends in the goal arrangement with the blank at (0, 1).
     void Button1Click();
-    // The same solve piece by piece, for tools that show it a phase at a time: after
-    // FindBlank, phases 1 to kPhases in order (others do nothing), then the closing.
+    // The same solve piece by piece: after FindBlank, phases 1 to kPhases in order (others do
+    // nothing), then the closing. The game itself only ever calls Button1Click; these are
+    // public so that the tests can check each phase on its own (its step count, the board it
+    // leaves, every start cell of its tile and of the blank).
     void RunPhase(int phase);
     void Closing();
 
