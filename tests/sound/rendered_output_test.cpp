@@ -30,6 +30,7 @@ using koma::testing::ReadDiskAudio;
 class RenderedOutputTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        ConfigureFluidSynth();  // as the sound module does
         ASSERT_EQ(setenv("SDL_AUDIODRIVER", "disk", 1), 0);
         ASSERT_EQ(setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1), 0);
     }
