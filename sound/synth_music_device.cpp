@@ -9,7 +9,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -26,9 +25,8 @@ constexpr int kTailSeconds = 2;
 // MIDI events of any kind the player may send per buffer of the output (2048 frames, 46 ms).
 // Real music sends a few dozen; a piece with thousands of events at once would keep the
 // synthesiser busy for longer than the buffer lasts, the audio thread would never catch up, and
-// a stop or close would wait on it. Of such a crowd the surplus note-ons are dropped; everything
-// else (note-offs, controllers, programs) waits for the next buffers, so that no note is left
-// hanging.
+// a stop or close would wait on it. Of such a crowd the surplus note-ons are dropped, and the
+// rest waits for the next buffers (WaitingEvents).
 constexpr int kEventsPerBuffer = 1000;
 // The shortest tick the player may take, in microseconds: 50,000 ticks a second, far beyond
 // any real piece. A tempo of a microsecond per quarter would have the player run through the
@@ -56,6 +54,7 @@ struct ChannelEvent {
     int param1;  // key, controller, program or pitch
     int param2;  // velocity or value
 
+    bool IsNoteOff() const { return type == kNoteOff || (type == kNoteOn && param2 == 0); }
     std::size_t Channel() const { return static_cast<std::size_t>(channel); }
     std::size_t Key() const { return static_cast<std::size_t>(std::clamp(param1, 0, kKeys - 1)); }
 };
@@ -91,6 +90,33 @@ struct SharedState {
     // Nothing plays and the reverb's tail has ended. Written with the lock held (game: a play;
     // audio: the tail's end), read without it.
     std::atomic<bool> silent{true};
+};
+
+// Channel messages that found no room in their buffer, in the file's order, in room fixed at
+// the start: nothing is allocated on the audio thread, and however many events a piece sends,
+// the waiting ones stay bounded. A note-off waits only for a note that sounds and whose
+// release is not waiting already: at most one for each key of each channel. Any other message
+// waits while fewer than a buffer's share of others do; past that it is dropped, as the
+// surplus note-ons are.
+class WaitingEvents {
+  public:
+    WaitingEvents() : ring_(kCapacity) {}
+
+    bool Empty() const { return count_ == 0; }
+    // `sounding`: whether the note an event releases sounds now.
+    void Push(const ChannelEvent& event, bool sounding);
+    ChannelEvent Pop();
+    void Clear();
+
+  private:
+    static constexpr std::size_t kOthersRoom = kEventsPerBuffer;
+    static constexpr std::size_t kCapacity = kChannels * kKeys + kOthersRoom;
+
+    std::vector<ChannelEvent> ring_;
+    std::size_t first_ = 0;
+    std::size_t count_ = 0;
+    std::size_t others_ = 0;
+    std::array<std::array<bool, kKeys>, kChannels> release_waits_{};
 };
 
 class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSource {
@@ -156,11 +182,11 @@ class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSou
     mutable SharedState shared_;
 
     // The audio thread's own, used only inside Render and reset by Prepare.
-    EventPtr replay_;                   // carries waiting events to the synthesiser
-    bool ended_ = false;                // the block just rendered reached the end
-    long quiet_frames_ = 0;             // rendered since the last play ended or stopped
-    int budget_ = 0;                    // events the synthesiser may still take this buffer
-    std::deque<ChannelEvent> waiting_;  // in the file's order
+    EventPtr replay_;        // carries waiting events to the synthesiser
+    bool ended_ = false;     // the block just rendered reached the end
+    long quiet_frames_ = 0;  // rendered since the last play ended or stopped
+    int budget_ = 0;         // events the synthesiser may still take this buffer
+    WaitingEvents waiting_;
 };
 
 // ---- The game's side ----
@@ -218,7 +244,7 @@ void SynthMusicDevice::Prepare() {
     ended_ = false;
     quiet_frames_ = static_cast<long>(kTailSeconds) * synth_rate_;  // no tail to render yet
     budget_ = kEventsPerBuffer;
-    waiting_.clear();
+    waiting_.Clear();
     output_.SetMusic(this);
 }
 
@@ -352,7 +378,7 @@ bool SynthMusicDevice::KeepsRendering(int frames) {
     // released, and it must not hold the output.
     if (!shared_.silent) {
         fluid_synth_all_sounds_off(synth_.get(), -1);
-        waiting_.clear();
+        waiting_.Clear();
         shared_.silent = true;
     }
     return false;
@@ -381,7 +407,7 @@ void SynthMusicDevice::OnTick(int tick) {
 // Every event the player sends.
 int SynthMusicDevice::OnEvent(fluid_midi_event_t* event) {
     const int type = fluid_midi_event_get_type(event);
-    const bool room = budget_ > 0 && waiting_.empty();
+    const bool room = budget_ > 0 && waiting_.Empty();
     budget_ = std::max(budget_ - 1, 0);
     if (type == kSetTempo) {
         // The player applies the tempo (the event's first parameter, microseconds per quarter)
@@ -404,7 +430,8 @@ int SynthMusicDevice::OnEvent(fluid_midi_event_t* event) {
     if (room) {
         Dispatch(channel_event);
     } else if (type != kNoteOn || channel_event.param2 == 0) {
-        waiting_.push_back(channel_event);
+        const auto& held = shared_.held.at(channel_event.Channel());
+        waiting_.Push(channel_event, held.at(channel_event.Key()) > 0);
     }
     return FLUID_OK;
 }
@@ -427,9 +454,8 @@ void SynthMusicDevice::Dispatch(const ChannelEvent& event) {
 
 // What earlier buffers had no room for goes first.
 void SynthMusicDevice::DispatchWaiting() {
-    while (budget_ > 0 && !waiting_.empty()) {
-        Dispatch(waiting_.front());
-        waiting_.pop_front();
+    while (budget_ > 0 && !waiting_.Empty()) {
+        Dispatch(waiting_.Pop());
         --budget_;
     }
 }
@@ -446,6 +472,41 @@ void SynthMusicDevice::ResoundHeldNotes() {
             }
         }
     }
+}
+
+void WaitingEvents::Push(const ChannelEvent& event, bool sounding) {
+    if (event.IsNoteOff()) {
+        bool& waits = release_waits_.at(event.Channel()).at(event.Key());
+        if (!sounding || waits) {
+            return;  // nothing to release, or its release is waiting already
+        }
+        waits = true;
+    } else if (others_ < kOthersRoom) {
+        ++others_;
+    } else {
+        return;
+    }
+    ring_.at((first_ + count_) % kCapacity) = event;
+    ++count_;
+}
+
+ChannelEvent WaitingEvents::Pop() {
+    const ChannelEvent event = ring_.at(first_);
+    first_ = (first_ + 1) % kCapacity;
+    --count_;
+    if (event.IsNoteOff()) {
+        release_waits_.at(event.Channel()).at(event.Key()) = false;
+    } else {
+        --others_;
+    }
+    return event;
+}
+
+void WaitingEvents::Clear() {
+    first_ = 0;
+    count_ = 0;
+    others_ = 0;
+    release_waits_ = {};
 }
 
 }  // namespace

@@ -114,6 +114,21 @@ Bytes TempoStormMidi(std::size_t bytes) {
     return TrackMidi(body);
 }
 
+// `count` notes over fifteen channels and ninety keys, all struck on the first tick and
+// released on the next: a one-tick piece.
+Bytes OneTickCrowdMidi(std::uint32_t count) {
+    Bytes body;
+    for (const int status : {0x90, 0x80}) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const auto channel = static_cast<unsigned char>(i % 15);
+            const auto key = static_cast<unsigned char>(21 + i / 15 % 90);
+            body.insert(body.end(), {static_cast<unsigned char>(status == 0x80 && i == 0),
+                                     static_cast<unsigned char>(status | channel), key, 100});
+        }
+    }
+    return TrackMidi(body);
+}
+
 // A file that starts like a MIDI file and goes on for `bytes`, written sparsely.
 void HugeFileLikeMidi(const std::string& path, std::uintmax_t bytes) {
     {
@@ -219,7 +234,7 @@ struct Fault {
     // The error box when sound is switched on; nullptr: "MCI デバイスがありません." after a box
     // at start, else none.
     Message on_message = nullptr;
-    // Whether the music's CPU share while it plays is checked.
+    // Whether the music's CPU share and memory growth while it plays are checked.
     bool busy = false;
 };
 
@@ -273,6 +288,10 @@ const Fault kFaults[] = {
      nullptr, true},
     {"TempoStorm", [](Folder& s) { s.dir.Write("koma.mid", TempoStormMidi(2'000'000)); }, nullptr,
      true, nullptr, nullptr, true},
+    // Each pass, the note-offs past a buffer's room would wait in a queue that grew for ever.
+    {"HundredThousandNotesInOneTick",
+     [](Folder& s) { s.dir.Write("koma.mid", OneTickCrowdMidi(100'000)); }, nullptr, true, nullptr,
+     nullptr, true},
     {"FolderNamedKomaMid", [](Folder& s) { s.MakeFolder("koma.mid"); },
      [](const Folder&) { return Is("「koma.mid」はフォルダーで、音楽ファイルではありません."); },
      true},
@@ -372,6 +391,9 @@ double CpuSeconds() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
+// A field of /proc/self/status, in KiB.
+long StatusKiB(const std::string& field);
+
 class SoundFaultTest : public ::testing::TestWithParam<Fault> {
   protected:
     TempDir dir;
@@ -420,8 +442,10 @@ TEST_P(SoundFaultTest, ThePlayerIsToldOnceAndTheGameStillWorks) {
     }
     if (fault.busy) {
         const double before = CpuSeconds();
+        const long memory = StatusKiB("VmRSS");
         QTest::qWait(2000);
         EXPECT_LT((CpuSeconds() - before) / 2.0, 0.2) << "share of a core while the music plays";
+        EXPECT_LT(StatusKiB("VmRSS") - memory, 16 * 1024) << "KiB more while the music played";
     }
 
     // The game plays: the computer solves it, and after a restart the player completes it.
