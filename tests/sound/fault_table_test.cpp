@@ -92,7 +92,7 @@ Bytes OneKeyCrowdMidi(std::uint32_t count) {
     Bytes body{0x00, 0x90};
     for (std::uint32_t i = 0; i < 2 * count; ++i) {
         if (i == count) {
-            body.insert(body.end(), {0x00, 0x80});
+            body.push_back(0x80);  // after the delta time already written
         }
         body.insert(body.end(), {60, 100});
         body.push_back(0x00);
