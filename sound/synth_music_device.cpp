@@ -26,7 +26,10 @@ constexpr int kTailSeconds = 2;
 // Real music sends a few dozen; a piece with thousands of events at once would keep the
 // synthesiser busy for longer than the buffer lasts, the audio thread would never catch up, and
 // a stop or close would wait on it. Of such a crowd the surplus note-ons are dropped, and the
-// rest waits for the next buffers (WaitingEvents).
+// rest waits for the next buffers (WaitingEvents). Every event the player sends counts, also
+// one it replays at each pass: a pass that sent more than its share leaves a debt, and the next
+// pass begins only once later buffers have paid it, so a short piece full of events cannot be
+// replayed with every buffer.
 constexpr int kEventsPerBuffer = 1000;
 // The shortest tick the player may take, in microseconds: 50,000 ticks a second, far beyond
 // any real piece. A tempo of a microsecond per quarter would have the player run through the
@@ -74,13 +77,18 @@ struct SharedState {
     // Game sets it at a play. A stop (game) or the end of the piece (audio) clears it, and
     // whichever clears it sends the notification the play started last owes.
     bool owed = false;
-    // Game sets it at a play that resumes after a stop, clears it at a rewind; audio clears it
-    // as it sounds the notes held at the stop again.
+    // Game sets it at a play; audio clears it as it starts the player, with the first buffer
+    // once the events of earlier passes are paid for. A stop before then clears it: the play
+    // never begins.
+    bool starting = false;
+    // Game sets it at a play that resumes after a stop, clears it at a rewind or a stop; audio
+    // clears it as it sounds the notes held at the stop again.
     bool resuming = false;
     // Game sets it at a seek to the start, and reads it for the position; audio clears it once
     // the player has applied the seek, until which the player shows the old tick.
     bool rewound = false;
-    // Game: where the last stop left the player, read and reset to -1 by the next play.
+    // Game: where the last stop left the player, read by the next play; audio: -1 once it
+    // starts the player.
     long stopped_at = -1;
     // Audio: the velocity of every note the file holds down at the position; 0: none. Game:
     // copies it at a stop, clears it at a rewind.
@@ -150,6 +158,7 @@ class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSou
     void Render(std::int16_t* samples, int frames) override;
     bool IsSounding() const override { return !shared_.silent; }
     bool KeepsRendering(int frames);
+    bool StartIfDue();
     void Write(std::int16_t* samples, int frames);
     void OnTick(int tick);
     int OnEvent(fluid_midi_event_t* event);
@@ -185,7 +194,7 @@ class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSou
     EventPtr replay_;        // carries waiting events to the synthesiser
     bool ended_ = false;     // the block just rendered reached the end
     long quiet_frames_ = 0;  // rendered since the last play ended or stopped
-    int budget_ = 0;         // events the synthesiser may still take this buffer
+    int budget_ = 0;         // events the player may still send this buffer; below 0: a debt
     WaitingEvents waiting_;
 };
 
@@ -235,6 +244,7 @@ void SynthMusicDevice::Prepare() {
     replay_ = std::move(replay);
     synth_rate_ = output_.SampleRate();
     shared_.owed = false;
+    shared_.starting = false;
     shared_.resuming = false;
     shared_.rewound = false;
     shared_.stopped_at = -1;
@@ -274,18 +284,16 @@ void SynthMusicDevice::Play() {
     // A play while one is outstanding just carries on; that play's notification covers both.
     shared_.owed = true;
     shared_.silent = false;
+    if (shared_.starting || fluid_player_get_status(player_.get()) == FLUID_PLAYER_PLAYING) {
+        return;
+    }
     // The player's own clock runs on while it is stopped: without this it would skip the
     // silent stretch.
     if (shared_.stopped_at >= 0 && !shared_.rewound &&
-        fluid_player_get_status(player_.get()) != FLUID_PLAYER_PLAYING &&
         fluid_player_seek(player_.get(), static_cast<int>(shared_.stopped_at)) == FLUID_OK) {
         shared_.resuming = true;
     }
-    shared_.stopped_at = -1;
-    if (fluid_player_play(player_.get()) != FLUID_OK) {
-        shared_.owed = false;
-        throw SoundError("演奏を始められません");
-    }
+    shared_.starting = true;
 }
 
 void SynthMusicDevice::Stop() {
@@ -293,12 +301,15 @@ void SynthMusicDevice::Stop() {
     bool owed = false;
     {
         const std::lock_guard lock(shared_.lock);
-        if (player_ != nullptr && fluid_player_get_status(player_.get()) == FLUID_PLAYER_PLAYING) {
+        if (shared_.starting) {
+            // Asked for, not yet begun: it never begins, and sounds nothing again.
+            shared_.starting = false;
+            shared_.resuming = false;
+        } else if (player_ != nullptr &&
+                   fluid_player_get_status(player_.get()) == FLUID_PLAYER_PLAYING) {
             fluid_player_stop(player_.get());  // pauses at once and releases its notes
             shared_.stopped_at = fluid_player_get_current_tick(player_.get());
-            if (!shared_.resuming) {  // else nothing has played since the last stop
-                shared_.held_at_stop = shared_.held;
-            }
+            shared_.held_at_stop = shared_.held;
         }
         owed = std::exchange(shared_.owed, false);
     }
@@ -346,10 +357,10 @@ void SynthMusicDevice::Render(std::int16_t* samples, int frames) {
         if (!KeepsRendering(frames)) {
             return;  // the mixer has already filled the buffer with silence
         }
-        budget_ = kEventsPerBuffer;
+        budget_ = std::min(budget_ + kEventsPerBuffer, kEventsPerBuffer);
         DispatchWaiting();
         int done = 0;
-        if (std::exchange(shared_.resuming, false)) {
+        if (StartIfDue() && std::exchange(shared_.resuming, false)) {
             // The first block applies the resume's seek, which releases every note; the notes
             // held at the stop then sound again from the next block on.
             done = std::min(frames, kSmallBlock);
@@ -384,6 +395,21 @@ bool SynthMusicDevice::KeepsRendering(int frames) {
     return false;
 }
 
+// Starts the play asked for, once the events of earlier passes are paid for; true if it did.
+bool SynthMusicDevice::StartIfDue() {
+    if (!shared_.starting || budget_ <= 0) {
+        return false;
+    }
+    shared_.starting = false;
+    shared_.stopped_at = -1;
+    if (fluid_player_play(player_.get()) != FLUID_OK) {
+        shared_.owed = false;  // as a failed play: no notification
+        shared_.resuming = false;
+        return false;
+    }
+    return true;
+}
+
 void SynthMusicDevice::Write(std::int16_t* samples, int frames) {
     fluid_synth_write_s16(synth_.get(), frames, samples, 0, AudioOutput::kChannels, samples, 1,
                           AudioOutput::kChannels);
@@ -408,7 +434,7 @@ void SynthMusicDevice::OnTick(int tick) {
 int SynthMusicDevice::OnEvent(fluid_midi_event_t* event) {
     const int type = fluid_midi_event_get_type(event);
     const bool room = budget_ > 0 && waiting_.Empty();
-    budget_ = std::max(budget_ - 1, 0);
+    --budget_;
     if (type == kSetTempo) {
         // The player applies the tempo (the event's first parameter, microseconds per quarter)
         // after this returns, and keeps the event: a floor set here holds for every pass.

@@ -103,14 +103,14 @@ Bytes OneKeyCrowdMidi(std::uint32_t count) {
     return TrackMidi(body);
 }
 
-// About `bytes` of tempo changes, one a tick, between a microsecond and 16.7 s per quarter.
+// About `bytes` of tempo changes to a microsecond per quarter, all on the first tick of a
+// piece one tick long, which the loop replays as fast as it can.
 Bytes TempoStormMidi(std::size_t bytes) {
     Bytes body;
-    for (bool fast = true; body.size() < bytes; fast = !fast) {
-        const unsigned char tempo = fast ? 0x00 : 0xFF;
-        body.insert(body.end(), {0x01, 0xFF, 0x51, 0x03, tempo, tempo,
-                                 static_cast<unsigned char>(fast ? 0x01 : 0xFF)});
+    while (body.size() < bytes) {
+        body.insert(body.end(), {0x00, 0xFF, 0x51, 0x03, 0x00, 0x00, 0x01});
     }
+    body.insert(body.end(), {0x01, 0xB0, 7, 100});  // a volume change ends the tick
     return TrackMidi(body);
 }
 
@@ -286,7 +286,7 @@ const Fault kFaults[] = {
     // More note-offs at once than a buffer takes: none may be lost, or notes hang for ever.
     {"TwoThousandNoteOffsAtOnce", [](Folder& s) { s.dir.Write("koma.mid", OneKeyCrowdMidi(2000)); },
      nullptr, true},
-    {"TempoStorm", [](Folder& s) { s.dir.Write("koma.mid", TempoStormMidi(2'000'000)); }, nullptr,
+    {"TempoStorm", [](Folder& s) { s.dir.Write("koma.mid", TempoStormMidi(500'000)); }, nullptr,
      true, nullptr, nullptr, true},
     // Each pass, the note-offs past a buffer's room would wait in a queue that grew for ever.
     {"HundredThousandNotesInOneTick",
@@ -444,7 +444,7 @@ TEST_P(SoundFaultTest, ThePlayerIsToldOnceAndTheGameStillWorks) {
         const double before = CpuSeconds();
         const long memory = StatusKiB("VmRSS");
         QTest::qWait(2000);
-        EXPECT_LT((CpuSeconds() - before) / 2.0, 0.2) << "share of a core while the music plays";
+        EXPECT_LT((CpuSeconds() - before) / 2.0, 0.05) << "share of a core while the music plays";
         EXPECT_LT(StatusKiB("VmRSS") - memory, 16 * 1024) << "KiB more while the music played";
     }
 
