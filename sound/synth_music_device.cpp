@@ -84,6 +84,9 @@ struct SharedState {
     // Game sets it at a play that resumes after a stop, clears it at a rewind or a stop; audio
     // clears it as it sounds the notes held at the stop again.
     bool resuming = false;
+    // Game sets it at a stop; audio clears it as it releases every note, also those it sounded
+    // again itself, which FluidSynth's player does not release.
+    bool releasing = false;
     // Game sets it at a seek to the start, and reads it for the position; audio clears it once
     // the player has applied the seek, until which the player shows the old tick.
     bool rewound = false;
@@ -246,6 +249,7 @@ void SynthMusicDevice::Prepare() {
     shared_.owed = false;
     shared_.starting = false;
     shared_.resuming = false;
+    shared_.releasing = false;
     shared_.rewound = false;
     shared_.stopped_at = -1;
     shared_.held = {};
@@ -305,11 +309,13 @@ void SynthMusicDevice::Stop() {
             // Asked for, not yet begun: it never begins, and sounds nothing again.
             shared_.starting = false;
             shared_.resuming = false;
+            shared_.releasing = true;
         } else if (player_ != nullptr &&
                    fluid_player_get_status(player_.get()) == FLUID_PLAYER_PLAYING) {
-            fluid_player_stop(player_.get());  // pauses at once and releases its notes
+            fluid_player_stop(player_.get());  // pauses at once and releases the notes it played
             shared_.stopped_at = fluid_player_get_current_tick(player_.get());
             shared_.held_at_stop = shared_.held;
+            shared_.releasing = true;
         }
         owed = std::exchange(shared_.owed, false);
     }
@@ -358,6 +364,9 @@ void SynthMusicDevice::Render(std::int16_t* samples, int frames) {
             return;  // the mixer has already filled the buffer with silence
         }
         budget_ = std::min(budget_ + kEventsPerBuffer, kEventsPerBuffer);
+        if (std::exchange(shared_.releasing, false)) {
+            fluid_synth_all_notes_off(synth_.get(), -1);
+        }
         DispatchWaiting();
         int done = 0;
         if (StartIfDue() && std::exchange(shared_.resuming, false)) {
@@ -390,6 +399,7 @@ bool SynthMusicDevice::KeepsRendering(int frames) {
     if (!shared_.silent) {
         fluid_synth_all_sounds_off(synth_.get(), -1);
         waiting_.Clear();
+        shared_.releasing = false;
         shared_.silent = true;
     }
     return false;
