@@ -84,8 +84,8 @@ struct SharedState {
     // Game sets it at a play that resumes after a stop, clears it at a rewind or a stop; audio
     // clears it as it sounds the notes held at the stop again.
     bool resuming = false;
-    // Game sets it at a stop; audio clears it as it releases every note, also those it sounded
-    // again itself, which FluidSynth's player does not release.
+    // Game sets it at a stop; audio clears it as it silences every note, also those it sounded
+    // again itself, which FluidSynth's player does not silence.
     bool releasing = false;
     // Game sets it at a seek to the start, and reads it for the position; audio clears it once
     // the player has applied the seek, until which the player shows the old tick.
@@ -105,10 +105,12 @@ struct SharedState {
 
 // Channel messages that found no room in their buffer, in the file's order, in room fixed at
 // the start: nothing is allocated on the audio thread, and however many events a piece sends,
-// the waiting ones stay bounded. A note-off waits only for a note that sounds and whose
-// release is not waiting already: at most one for each key of each channel. Any other message
-// waits while fewer than a buffer's share of others do; past that it is dropped, as the
-// surplus note-ons are.
+// the waiting ones stay bounded. A release always waits, unless the same one waits already,
+// which is sent later and so releases as much: a note-off only for a note that sounds, at most
+// once for each key of each channel; All Sound Off (with which the player silences a channel
+// at a stop or seek) and All Notes Off, at most once for each channel. Any other message waits
+// while fewer than a buffer's share of others do; past that it is dropped, as the surplus
+// note-ons are.
 class WaitingEvents {
   public:
     WaitingEvents() : ring_(kCapacity) {}
@@ -120,14 +122,19 @@ class WaitingEvents {
     void Clear();
 
   private:
+    // A slot for each key's note-off, then All Sound Off and All Notes Off.
+    static constexpr std::size_t kReleases = kKeys + 2;
     static constexpr std::size_t kOthersRoom = kEventsPerBuffer;
-    static constexpr std::size_t kCapacity = kChannels * kKeys + kOthersRoom;
+    static constexpr std::size_t kCapacity = kChannels * kReleases + kOthersRoom;
+
+    // Whether `event`'s release waits already; nullptr when it releases nothing.
+    bool* ReleaseWaits(const ChannelEvent& event);
 
     std::vector<ChannelEvent> ring_;
     std::size_t first_ = 0;
     std::size_t count_ = 0;
     std::size_t others_ = 0;
-    std::array<std::array<bool, kKeys>, kChannels> release_waits_{};
+    std::array<std::array<bool, kReleases>, kChannels> release_waits_{};
 };
 
 class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSource {
@@ -312,7 +319,7 @@ void SynthMusicDevice::Stop() {
             shared_.releasing = true;
         } else if (player_ != nullptr &&
                    fluid_player_get_status(player_.get()) == FLUID_PLAYER_PLAYING) {
-            fluid_player_stop(player_.get());  // pauses at once and releases the notes it played
+            fluid_player_stop(player_.get());  // pauses at once; silences what it played
             shared_.stopped_at = fluid_player_get_current_tick(player_.get());
             shared_.held_at_stop = shared_.held;
             shared_.releasing = true;
@@ -335,7 +342,7 @@ void SynthMusicDevice::SeekToStart() {
     }
     shared_.rewound = true;
     shared_.resuming = false;
-    shared_.held = {};  // the seek releases every note
+    shared_.held = {};  // the seek silences the notes the player sounded
 }
 
 long SynthMusicDevice::Position() const {
@@ -365,13 +372,15 @@ void SynthMusicDevice::Render(std::int16_t* samples, int frames) {
         }
         budget_ = std::min(budget_ + kEventsPerBuffer, kEventsPerBuffer);
         if (std::exchange(shared_.releasing, false)) {
-            fluid_synth_all_notes_off(synth_.get(), -1);
+            // As the player silences the channels it played on (All Sound Off), and also the
+            // notes sounded again at a resume, which the player does not count as its own.
+            fluid_synth_all_sounds_off(synth_.get(), -1);
         }
         DispatchWaiting();
         int done = 0;
         if (StartIfDue() && std::exchange(shared_.resuming, false)) {
-            // The first block applies the resume's seek, which releases every note; the notes
-            // held at the stop then sound again from the next block on.
+            // The first block applies the resume's seek, which silences the notes the player
+            // sounded; the notes held at the stop then sound again from the next block on.
             done = std::min(frames, kSmallBlock);
             Write(samples, done);
             ResoundHeldNotes();
@@ -511,12 +520,11 @@ void SynthMusicDevice::ResoundHeldNotes() {
 }
 
 void WaitingEvents::Push(const ChannelEvent& event, bool sounding) {
-    if (event.IsNoteOff()) {
-        bool& waits = release_waits_.at(event.Channel()).at(event.Key());
-        if (!sounding || waits) {
-            return;  // nothing to release, or its release is waiting already
+    if (bool* const waits = ReleaseWaits(event)) {
+        if (*waits || (event.IsNoteOff() && !sounding)) {
+            return;  // waiting already, or nothing to release
         }
-        waits = true;
+        *waits = true;
     } else if (others_ < kOthersRoom) {
         ++others_;
     } else {
@@ -530,12 +538,26 @@ ChannelEvent WaitingEvents::Pop() {
     const ChannelEvent event = ring_.at(first_);
     first_ = (first_ + 1) % kCapacity;
     --count_;
-    if (event.IsNoteOff()) {
-        release_waits_.at(event.Channel()).at(event.Key()) = false;
+    if (bool* const waits = ReleaseWaits(event)) {
+        *waits = false;
     } else {
         --others_;
     }
     return event;
+}
+
+bool* WaitingEvents::ReleaseWaits(const ChannelEvent& event) {
+    auto& channel = release_waits_.at(event.Channel());
+    if (event.IsNoteOff()) {
+        return &channel.at(event.Key());
+    }
+    if (event.type == kControlChange && event.param1 == kAllSoundOff) {
+        return &channel.at(kKeys);
+    }
+    if (event.type == kControlChange && event.param1 == kAllNotesOff) {
+        return &channel.at(kKeys + 1);
+    }
+    return nullptr;
 }
 
 void WaitingEvents::Clear() {
