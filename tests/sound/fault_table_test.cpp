@@ -114,17 +114,15 @@ Bytes TempoStormMidi(std::size_t bytes) {
     return TrackMidi(body);
 }
 
-// `count` notes over fifteen channels and ninety keys, all struck on the first tick and
-// released on the next: a one-tick piece.
+// `count` notes over fifteen channels and ninety keys, struck on the first tick and released
+// on the next: a one-tick piece.
 Bytes OneTickCrowdMidi(std::uint32_t count) {
     Bytes body;
-    for (const int status : {0x90, 0x80}) {
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const auto channel = static_cast<unsigned char>(i % 15);
-            const auto key = static_cast<unsigned char>(21 + i / 15 % 90);
-            body.insert(body.end(), {static_cast<unsigned char>(status == 0x80 && i == 0),
-                                     static_cast<unsigned char>(status | channel), key, 100});
-        }
+    for (std::uint32_t i = 0; i < 2 * count; ++i) {
+        const std::uint32_t note = i % count;
+        body.insert(body.end(), {static_cast<unsigned char>(i == count),
+                                 static_cast<unsigned char>((i < count ? 0x90 : 0x80) | note % 15),
+                                 static_cast<unsigned char>(21 + note / 15 % 90), 100});
     }
     return TrackMidi(body);
 }

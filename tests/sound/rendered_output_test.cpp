@@ -31,7 +31,7 @@ using testing::NotifyRecorder;
 using testing::TempDir;
 
 using koma::testing::CountLoud;
-using koma::testing::Peak;
+using koma::testing::PeakFrom;
 using koma::testing::ReadDiskAudio;
 
 class RenderedOutputTest : public ::testing::Test {
@@ -166,7 +166,7 @@ TEST_F(RenderedOutputTest, AQuickMouseOffLeavesOnlyTheReleaseTail) {
     // half second comes well after the click, and before a held note's two seconds are up.
     const auto samples = ReadDiskAudio(raw);
     ASSERT_GT(samples.size(), kPerSecond);
-    EXPECT_LT(Peak(samples, samples.size() - kPerSecond / 2, samples.size()), 100)
+    EXPECT_LT(PeakFrom(samples, samples.size() - kPerSecond / 2), 100)
         << "still sounding well after the click";
 }
 

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace koma::testing {
@@ -33,27 +32,20 @@ inline bool IsLoud(std::int16_t sample) {
     return std::abs(static_cast<int>(sample)) > kLoudSample;
 }
 
-// samples[from, to), cut to what there is.
-inline std::pair<std::vector<std::int16_t>::const_iterator,
-                 std::vector<std::int16_t>::const_iterator>
-Stretch(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to) {
-    return {samples.begin() + static_cast<std::ptrdiff_t>(std::min(from, samples.size())),
-            samples.begin() + static_cast<std::ptrdiff_t>(std::min(to, samples.size()))};
-}
-
 // The loud samples among samples[from, to).
 inline std::size_t CountLoud(const std::vector<std::int16_t>& samples, std::size_t from = 0,
                              std::size_t to = SIZE_MAX) {
-    const auto [begin, end] = Stretch(samples, from, to);
+    const auto begin =
+        samples.begin() + static_cast<std::ptrdiff_t>(std::min(from, samples.size()));
+    const auto end = samples.begin() + static_cast<std::ptrdiff_t>(std::min(to, samples.size()));
     return static_cast<std::size_t>(std::count_if(begin, end, IsLoud));
 }
 
-// The largest magnitude among samples[from, to); 0 for none.
-inline int Peak(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to) {
-    const auto [begin, end] = Stretch(samples, from, to);
+// The largest magnitude among the samples from `from` on.
+inline int PeakFrom(const std::vector<std::int16_t>& samples, std::size_t from) {
     int peak = 0;
-    for (auto sample = begin; sample != end; ++sample) {
-        peak = std::max(peak, std::abs(static_cast<int>(*sample)));
+    for (std::size_t i = from; i < samples.size(); ++i) {
+        peak = std::max(peak, std::abs(static_cast<int>(samples[i])));
     }
     return peak;
 }
