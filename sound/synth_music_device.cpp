@@ -74,8 +74,9 @@ struct ChannelEvent {
 // Each field says which thread writes it and which reads it.
 struct SharedState {
     std::mutex lock;
-    // Game sets it at a play. A stop (game) or the end of the piece (audio) clears it, and
-    // whichever clears it sends the notification the play started last owes.
+    // Game sets it at a play. A stop (game) or the end of the piece (audio) clears it and sends
+    // the notification the play started last owes; a start that fails (audio) clears it and
+    // sends none, as a failed play does.
     bool owed = false;
     // Game sets it at a play; audio clears it as it starts the player, with the first buffer
     // once the events of earlier passes are paid for. A stop before then clears it: the play
