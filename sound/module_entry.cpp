@@ -29,6 +29,8 @@ class EngineSoundSystem final : public SoundSystem {
 
 extern "C" __attribute__((visibility("default"))) koma::sound::SoundSystem*
 koma_make_sound_system() {
+    // Process-wide, so once, here, on the game's thread, which makes the synthesisers.
+    koma::sound::ConfigureFluidSynth();
     // No exception may leave a C function.
     return new (std::nothrow) koma::sound::EngineSoundSystem();
 }

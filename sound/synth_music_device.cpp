@@ -1,49 +1,40 @@
+// The music device: FluidSynth's player plays the piece into a synthesiser, which the audio
+// thread renders into the output's buffer. Two threads meet here: the game's thread drives the
+// player (open, prepare, play, stop, rewind, position) and the audio thread renders, and with
+// it the player sends the piece's events. What they share is SharedState below, with its rule;
+// the file reads in two halves, the game's side first, then the audio thread's.
 #include "sound/synth_music_device.h"
-
-#include <SDL.h>
-#include <SDL_mixer.h>
-#include <fluidsynth.h>
-#include <omp.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <cstring>
-#include <deque>
 #include <mutex>
 #include <utility>
 #include <vector>
 
-#include "sound/memory_room.h"
 #include "sound/music_file.h"
-#include "sound/plain_file.h"
+#include "sound/synth_parts.h"
 
 namespace koma::sound {
 namespace {
 
-constexpr double kGain = 0.8;    // FluidSynth's own 0.2 is too quiet next to the effect
-constexpr int kSmallBlock = 64;  // frames: the smallest block FluidSynth renders at once
-// The tune needs a few dozen voices at once; FluidSynth's default of 256 costs memory for nothing.
-constexpr int kPolyphony = 64;
 // After a play, the reverb's tail still sounds this long once the last voice has ended; then
 // rendering stops until the next play, so an idle device costs next to nothing.
 constexpr int kTailSeconds = 2;
-// MIDI events of any kind handled per buffer of about 23 ms. Real music sends a few dozen; a
-// piece with thousands of notes at once would keep the synthesiser busy for longer than the
-// buffer lasts, the audio thread would never catch up, and a stop or close would wait on it.
-// Of such a crowd the surplus note-ons are dropped; everything else (note-offs, controllers,
-// programs) waits for the next buffers, so that no note is left hanging.
+// MIDI events of any kind the player may send per buffer of the output (2048 frames, 46 ms).
+// Real music sends a few dozen; a piece with thousands of events at once would keep the
+// synthesiser busy for longer than the buffer lasts, the audio thread would never catch up, and
+// a stop or close would wait on it. Of such a crowd the surplus note-ons are dropped, and the
+// rest waits for the next buffers (WaitingEvents). Every event the player sends counts, also
+// one it replays at each pass: a pass that sent more than its share leaves a debt, and the next
+// pass begins only once later buffers have paid it, so a short piece full of events cannot be
+// replayed with every buffer.
 constexpr int kEventsPerBuffer = 1000;
 // The shortest tick the player may take, in microseconds: 50,000 ticks a second, far beyond
 // any real piece. A tempo of a microsecond per quarter would have the player run through the
 // whole file within one block.
 constexpr int kMinTickMicros = 20;
-
-// Room asked for before FluidSynth starts work (see HasRoomFor): a synthesiser and its player,
-// and for a sound font, its samples whole and the presets around them, with margin.
-constexpr std::size_t kSynthRoom = 8 * kMiB;
-constexpr std::size_t kSoundfontRoomPerByte = 3;
 
 // MIDI message kinds, as FluidSynth's events carry them.
 constexpr int kNoteOff = 0x80;
@@ -56,22 +47,8 @@ constexpr int kAllNotesOff = 123;
 constexpr int kChannels = 16;
 constexpr int kKeys = 128;
 
-struct SettingsDeleter {
-    void operator()(fluid_settings_t* settings) const { delete_fluid_settings(settings); }
-};
-struct SynthDeleter {
-    void operator()(fluid_synth_t* synth) const { delete_fluid_synth(synth); }
-};
-struct PlayerDeleter {
-    void operator()(fluid_player_t* player) const { delete_fluid_player(player); }
-};
-using SettingsPtr = std::unique_ptr<fluid_settings_t, SettingsDeleter>;
-using SynthPtr = std::unique_ptr<fluid_synth_t, SynthDeleter>;
-using PlayerPtr = std::unique_ptr<fluid_player_t, PlayerDeleter>;
-struct EventDeleter {
-    void operator()(fluid_midi_event_t* event) const { delete_fluid_midi_event(event); }
-};
-using EventPtr = std::unique_ptr<fluid_midi_event_t, EventDeleter>;
+// A velocity for every key of every channel; 0: the key is not held.
+using Keys = std::array<std::array<unsigned char, kKeys>, kChannels>;
 
 // A channel message, kept while it waits for a buffer with room for it.
 struct ChannelEvent {
@@ -79,157 +56,98 @@ struct ChannelEvent {
     int channel;
     int param1;  // key, controller, program or pitch
     int param2;  // velocity or value
+
+    bool IsNoteOff() const { return type == kNoteOff || (type == kNoteOn && param2 == 0); }
+    std::size_t Channel() const { return static_cast<std::size_t>(channel); }
+    std::size_t Key() const { return static_cast<std::size_t>(std::clamp(param1, 0, kKeys - 1)); }
 };
 
-// The file's ticks per quarter note (the player refuses the other kind of header).
-int Division(const std::vector<char>& midi) {
-    return (static_cast<unsigned char>(midi.at(12)) & 0x7F) << 8 |
-           static_cast<unsigned char>(midi.at(13));
-}
+// What the game's thread and the audio thread share, and its rule:
+// - Every field is read and written with `lock` held, and so are FluidSynth's player and
+//   synthesiser: the game's thread takes it for each control (Play, Stop, SeekToStart,
+//   Position), the audio thread for each buffer it renders (Render, inside which the player
+//   calls OnTick and OnEvent). Neither thread sends a notification while holding it, so a
+//   handler may call back into the device.
+// - `silent` alone is also read without the lock (IsSounding, on any thread): it is atomic.
+// - Prepare and Close write the fields without the lock: the device is not the output's music
+//   then (RemoveMusic waited for a render in progress), so the audio thread cannot see it.
+// Each field says which thread writes it and which reads it.
+struct SharedState {
+    std::mutex lock;
+    // Game sets it at a play. A stop (game) or the end of the piece (audio) clears it and sends
+    // the notification the play started last owes; a start that fails (audio) clears it and
+    // sends none, as a failed play does.
+    bool owed = false;
+    // Game sets it at a play; audio clears it as it starts the player, with the first buffer
+    // once the events of earlier passes are paid for. A stop before then clears it: the play
+    // never begins.
+    bool starting = false;
+    // Game sets it at a play that resumes after a stop, clears it at a rewind or a stop; audio
+    // clears it as it sounds the notes held at the stop again.
+    bool resuming = false;
+    // Game sets it at a stop; audio clears it as it silences every note, also those it sounded
+    // again itself, which FluidSynth's player does not silence.
+    bool releasing = false;
+    // Game sets it at a seek to the start, and reads it for the position; audio clears it once
+    // the player has applied the seek, until which the player shows the old tick.
+    bool rewound = false;
+    // Game: where the last stop left the player, read by the next play; audio: -1 once it
+    // starts the player.
+    long stopped_at = -1;
+    // Audio: the velocity of every note the file holds down at the position; 0: none. Game:
+    // copies it at a stop, clears it at a rewind.
+    Keys held{};
+    // Game: the notes held at the last stop; audio sounds them again when it resumes.
+    Keys held_at_stop{};
+    // Nothing plays and the reverb's tail has ended. Written with the lock held (game: a play;
+    // audio: the tail's end), read without it.
+    std::atomic<bool> silent{true};
+};
 
-// FluidSynth prints its warnings to the terminal by default, also from the audio thread while
-// it plays; what matters reaches the player through the error box instead.
-void SilenceFluidSynth() {
-    for (int level = 0; level < LAST_LOG_LEVEL; ++level) {
-        fluid_set_log_function(
-            level, [](int, const char*, void*) {}, nullptr);
-    }
-}
-
-// Collects FluidSynth's error messages while alive, so that a failure can say what went wrong.
-// FluidSynth's logging is process-wide: use this only while no synth of ours is rendering. The
-// previous log functions are put back afterwards.
-class LogCapture {
+// Channel messages that found no room in their buffer, in the file's order, in room fixed at
+// the start: nothing is allocated on the audio thread, and however many events a piece sends,
+// the waiting ones stay bounded. A release always waits, unless the same one waits already,
+// which is sent later and so releases as much: a note-off only for a note that sounds, at most
+// once for each key of each channel; All Sound Off (with which the player silences a channel
+// at a stop or seek) and All Notes Off, at most once for each channel. Any other message waits
+// while fewer than a buffer's share of others do; past that it is dropped, as the surplus
+// note-ons are.
+class WaitingEvents {
   public:
-    LogCapture() {
-        for (std::size_t i = 0; i < previous_.size(); ++i) {
-            previous_.at(i) = fluid_set_log_function(static_cast<int>(i), &Collect, this);
-        }
-    }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-    ~LogCapture() {
-        for (std::size_t i = 0; i < previous_.size(); ++i) {
-            fluid_set_log_function(static_cast<int>(i), previous_.at(i), nullptr);
-        }
-    }
+    WaitingEvents() : ring_(kCapacity) {}
 
-    // The collected errors, or `fallback` when there were none.
-    std::string Errors(const std::string& fallback) const {
-        const std::lock_guard lock(mutex_);
-        return errors_.empty() ? fallback : errors_;
-    }
+    bool Empty() const { return count_ == 0; }
+    // `sounding`: whether the note an event releases sounds now.
+    void Push(const ChannelEvent& event, bool sounding);
+    ChannelEvent Pop();
+    void Clear();
 
   private:
-    static void Collect(int level, const char* message, void* data) {
-        if (data == nullptr || message == nullptr || level > FLUID_ERR) {
-            return;
-        }
-        auto* const self = static_cast<LogCapture*>(data);
-        const std::lock_guard lock(self->mutex_);
-        if (!self->errors_.empty()) {
-            self->errors_ += "; ";
-        }
-        self->errors_ += message;
-    }
+    // A slot for each key's note-off, then All Sound Off and All Notes Off.
+    static constexpr std::size_t kReleases = kKeys + 2;
+    static constexpr std::size_t kOthersRoom = kEventsPerBuffer;
+    static constexpr std::size_t kCapacity = kChannels * kReleases + kOthersRoom;
 
-    mutable std::mutex mutex_;
-    std::string errors_;
-    std::array<fluid_log_function_t, LAST_LOG_LEVEL> previous_{};
+    // Whether `event`'s release waits already; nullptr when it releases nothing.
+    bool* ReleaseWaits(const ChannelEvent& event);
+
+    std::vector<ChannelEvent> ring_;
+    std::size_t first_ = 0;
+    std::size_t count_ = 0;
+    std::size_t others_ = 0;
+    std::array<std::array<bool, kReleases>, kChannels> release_waits_{};
 };
-
-SettingsPtr MakeSettings() {
-    SettingsPtr settings(new_fluid_settings());
-    if (settings == nullptr) {
-        throw SoundError(kUnknownError);
-    }
-    return settings;
-}
-
-SynthPtr MakeSynth(fluid_settings_t* settings) {
-    SynthPtr synth(new_fluid_synth(settings));
-    if (synth == nullptr) {
-        throw SoundError(kUnknownError);
-    }
-    return synth;
-}
-
-void RequireRoom(std::size_t bytes) {
-    if (!HasRoomFor(bytes)) {
-        throw SoundError(std::string("音を出せません (") + kNoMemory + ")");
-    }
-}
-
-PlayerPtr MakePlayer(fluid_synth_t* synth, const std::vector<char>& midi,
-                     handle_midi_event_func_t playback, void* data) {
-    PlayerPtr player(new_fluid_player(synth));
-    if (player == nullptr ||
-        fluid_player_add_mem(player.get(), midi.data(), midi.size()) != FLUID_OK ||
-        fluid_player_set_playback_callback(player.get(), playback, data) != FLUID_OK) {
-        throw SoundError(kUnknownError);
-    }
-    return player;
-}
-
-// The piece's length in ticks. FluidSynth parses the file only once playing has begun, so a
-// silent throw-away synth renders one small block to find out; the piece's events are dropped,
-// since only its length counts here.
-long LengthAsPlayed(const std::vector<char>& midi) {
-    RequireRoom(kSynthRoom);
-    const SettingsPtr settings = MakeSettings();
-    // It has no sound font and makes no sound: keep it as small as FluidSynth allows.
-    fluid_settings_setint(settings.get(), "synth.polyphony", 1);
-    fluid_settings_setint(settings.get(), "synth.reverb.active", 0);
-    fluid_settings_setint(settings.get(), "synth.chorus.active", 0);
-    const SynthPtr synth = MakeSynth(settings.get());
-    const PlayerPtr player = MakePlayer(
-        synth.get(), midi, [](void*, fluid_midi_event_t*) { return FLUID_OK; }, nullptr);
-    if (fluid_player_play(player.get()) != FLUID_OK) {
-        return 0;
-    }
-    std::array<std::int16_t, kSmallBlock * AudioOutput::kChannels> block{};
-    fluid_synth_write_s16(synth.get(), kSmallBlock, block.data(), 0, AudioOutput::kChannels,
-                          block.data(), 1, AudioOutput::kChannels);
-    const long length = fluid_player_get_total_ticks(player.get());
-    fluid_player_stop(player.get());
-    return length;
-}
-
-// A synthesiser at the output's rate with the sound font loaded whole: samples read later, as
-// FluidSynth's dynamic loading does, would come from whatever the file has become by then.
-SynthPtr MakeVoicedSynth(fluid_settings_t* settings, int rate, const std::string& soundfont) {
-    const PlainFile file(soundfont);
-    CheckSoundfontFile(file, soundfont);
-    RequireRoom(kSynthRoom + kSoundfontRoomPerByte * file.size());
-    fluid_settings_setnum(settings, "synth.sample-rate", rate);
-    fluid_settings_setnum(settings, "synth.gain", kGain);
-    fluid_settings_setint(settings, "synth.polyphony", kPolyphony);
-    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 0);
-    SynthPtr synth = MakeSynth(settings);
-    // Through the descriptor already checked, so the name is not looked up again.
-    const std::string opened = "/proc/self/fd/" + std::to_string(file.descriptor());
-    const LogCapture log;
-    // FluidSynth loads the samples with a team of OpenMP threads, and OpenMP ends the whole
-    // program when it cannot start one (a user's process limit, a small address space). One
-    // thread loads the game's sound font in a moment.
-    omp_set_num_threads(1);
-    if (fluid_synth_sfload(synth.get(), opened.c_str(), 1) == FLUID_FAILED) {
-        throw SoundError(BrokenSoundfont(soundfont, log.Errors("形式が違います")));
-    }
-    return synth;
-}
 
 class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSource {
   public:
     SynthMusicDevice(AudioOutput& output, std::string soundfont)
         : output_(output),
-          soundfont_(soundfont.empty() ? DefaultSoundfont() : std::move(soundfont)) {
-        SilenceFluidSynth();
-    }
+          soundfont_(soundfont.empty() ? DefaultSoundfont() : std::move(soundfont)) {}
     SynthMusicDevice(const SynthMusicDevice&) = delete;
     SynthMusicDevice& operator=(const SynthMusicDevice&) = delete;
     ~SynthMusicDevice() override { Close(); }
 
+    // The game's side.
     void Open(const std::string& path, NotifyHandler notify) override {
         OpenChecked(CheckMusic(path, soundfont_), std::move(notify));
     }
@@ -245,14 +163,19 @@ class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSou
   private:
     void Close();
     void RequireOpen() const;
+    void Notify(NotifyKind kind) const;
+
+    // The audio thread's side.
     void Render(std::int16_t* samples, int frames) override;
-    bool IsSounding() const override { return !silent_; }
+    bool IsSounding() const override { return !shared_.silent; }
+    bool KeepsRendering(int frames);
+    bool StartIfDue();
+    void Write(std::int16_t* samples, int frames);
     void OnTick(int tick);
     int OnEvent(fluid_midi_event_t* event);
     void Dispatch(const ChannelEvent& event);
-    void DispatchDeferred();
+    void DispatchWaiting();
     void ResoundHeldNotes();
-    void Notify(NotifyKind kind) const;
 
     static int TickHook(void* self, int tick) {
         static_cast<SynthMusicDevice*>(self)->OnTick(tick);
@@ -264,47 +187,34 @@ class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSou
 
     AudioOutput& output_;
     std::string soundfont_;
+    // The piece, set by the open while the audio thread cannot see the device, read by both.
     std::vector<char> midi_;  // the file as read at the open, for every player made from it
     long length_ = 0;
     int min_tempo_ = 0;  // microseconds per quarter note
     NotifyHandler notify_;
 
-    // Made by the first Prepare(), kept until the close.
+    // Made by the first Prepare(), kept until the close; used under shared_.lock.
     SettingsPtr settings_;
     SynthPtr synth_;
     PlayerPtr player_;  // declared last: deleted before the synth it plays on
-    EventPtr replay_;   // carries deferred events to the synthesiser
     int synth_rate_ = 0;
 
-    // Serialises the player's controls with the audio thread's rendering; notifications are
-    // sent only after it is released, so a handler may call back into the device.
-    mutable std::mutex mutex_;
-    // The player applies a seek only at its next block and shows the old tick until then.
-    bool rewound_ = false;
-    // The play that started last still owes its notification; whoever clears it sends it.
-    std::atomic<bool> owed_{false};
-    // Nothing plays and the reverb's tail has ended: the output may close.
-    std::atomic<bool> silent_{true};
-    // Where the last stop left the player; the next play resumes there, unless rewound.
-    long stopped_at_ = -1;
-    bool resuming_ = false;  // the notes held at the stop sound again with the next buffer
-    bool ended_ = false;     // audio thread: the block just rendered reached the end
-    long quiet_frames_ = 0;  // audio thread: rendered since the last play ended or stopped
-    int budget_ = 0;         // audio thread: events the synthesiser may still take this buffer
-    std::deque<ChannelEvent> deferred_;  // audio thread: waiting, in the file's order
-    // Audio thread: the velocity of every note the file holds down at the position; 0: none.
-    std::array<std::array<unsigned char, kKeys>, kChannels> held_{};
-    // The notes held at the last stop: the player's own release clears held_ afterwards.
-    std::array<std::array<unsigned char, kKeys>, kChannels> held_at_stop_{};
+    mutable SharedState shared_;
+
+    // The audio thread's own, used only inside Render and reset by Prepare.
+    EventPtr replay_;        // carries waiting events to the synthesiser
+    bool ended_ = false;     // the block just rendered reached the end
+    long quiet_frames_ = 0;  // rendered since the last play ended or stopped
+    int budget_ = 0;         // events the player may still send this buffer; below 0: a debt
+    WaitingEvents waiting_;
 };
+
+// ---- The game's side ----
 
 void SynthMusicDevice::OpenChecked(const CheckedMusic& music, NotifyHandler notify) {
     Close();
     // FluidSynth's own count, since the tick it reports decides where a play ends.
-    const long length = [&music] {
-        const LogCapture log;
-        return LengthAsPlayed(music.midi);
-    }();
+    const long length = LengthAsPlayed(music.midi);
     if (length <= 0) {
         throw SoundError(BrokenMidi(music.path));
     }
@@ -325,14 +235,12 @@ void SynthMusicDevice::Prepare() {
     SettingsPtr settings;
     SynthPtr synth;
     PlayerPtr player;
-    EventPtr replay(new_fluid_midi_event());
+    EventPtr replay;
     try {
         settings = MakeSettings();
         synth = MakeVoicedSynth(settings.get(), output_.SampleRate(), soundfont_);
         player = MakePlayer(synth.get(), midi_, &EventHook, this);
-        if (replay == nullptr) {
-            throw SoundError(kUnknownError);
-        }
+        replay = MakeEvent();
     } catch (const SoundError&) {
         // Nothing of ours can sound now: the output goes at once, not at the next sound off.
         output_.CloseIfSilent();
@@ -346,16 +254,19 @@ void SynthMusicDevice::Prepare() {
     player_ = std::move(player);
     replay_ = std::move(replay);
     synth_rate_ = output_.SampleRate();
-    rewound_ = false;
-    stopped_at_ = -1;
-    resuming_ = false;
-    deferred_.clear();
-    held_ = {};
-    held_at_stop_ = {};
-    owed_ = false;
+    shared_.owed = false;
+    shared_.starting = false;
+    shared_.resuming = false;
+    shared_.releasing = false;
+    shared_.rewound = false;
+    shared_.stopped_at = -1;
+    shared_.held = {};
+    shared_.held_at_stop = {};
+    shared_.silent = true;
     ended_ = false;
-    silent_ = true;
     quiet_frames_ = static_cast<long>(kTailSeconds) * synth_rate_;  // no tail to render yet
+    budget_ = kEventsPerBuffer;
+    waiting_.Clear();
     output_.SetMusic(this);
 }
 
@@ -368,8 +279,8 @@ void SynthMusicDevice::Close() {
     synth_rate_ = 0;
     midi_.clear();
     length_ = 0;
-    owed_ = false;
-    silent_ = true;
+    shared_.owed = false;
+    shared_.silent = true;
     notify_ = nullptr;
 }
 
@@ -381,38 +292,40 @@ void SynthMusicDevice::RequireOpen() const {
 
 void SynthMusicDevice::Play() {
     Prepare();
-    const std::lock_guard lock(mutex_);
+    const std::lock_guard lock(shared_.lock);
     // A play while one is outstanding just carries on; that play's notification covers both.
-    owed_ = true;
-    silent_ = false;
-    quiet_frames_ = 0;
+    shared_.owed = true;
+    shared_.silent = false;
+    if (shared_.starting || fluid_player_get_status(player_.get()) == FLUID_PLAYER_PLAYING) {
+        return;
+    }
     // The player's own clock runs on while it is stopped: without this it would skip the
     // silent stretch.
-    if (stopped_at_ >= 0 && !rewound_ &&
-        fluid_player_get_status(player_.get()) != FLUID_PLAYER_PLAYING &&
-        fluid_player_seek(player_.get(), static_cast<int>(stopped_at_)) == FLUID_OK) {
-        resuming_ = true;
+    if (shared_.stopped_at >= 0 && !shared_.rewound &&
+        fluid_player_seek(player_.get(), static_cast<int>(shared_.stopped_at)) == FLUID_OK) {
+        shared_.resuming = true;
     }
-    stopped_at_ = -1;
-    if (fluid_player_play(player_.get()) != FLUID_OK) {
-        owed_ = false;
-        throw SoundError("演奏を始められません");
-    }
+    shared_.starting = true;
 }
 
 void SynthMusicDevice::Stop() {
     RequireOpen();
     bool owed = false;
     {
-        const std::lock_guard lock(mutex_);
-        if (player_ != nullptr && fluid_player_get_status(player_.get()) == FLUID_PLAYER_PLAYING) {
-            fluid_player_stop(player_.get());  // pauses at once and releases its notes
-            stopped_at_ = fluid_player_get_current_tick(player_.get());
-            if (!resuming_) {  // else nothing has played since the last stop
-                held_at_stop_ = held_;
-            }
+        const std::lock_guard lock(shared_.lock);
+        if (shared_.starting) {
+            // Asked for, not yet begun: it never begins, and sounds nothing again.
+            shared_.starting = false;
+            shared_.resuming = false;
+            shared_.releasing = true;
+        } else if (player_ != nullptr &&
+                   fluid_player_get_status(player_.get()) == FLUID_PLAYER_PLAYING) {
+            fluid_player_stop(player_.get());  // pauses at once; silences what it played
+            shared_.stopped_at = fluid_player_get_current_tick(player_.get());
+            shared_.held_at_stop = shared_.held;
+            shared_.releasing = true;
         }
-        owed = owed_.exchange(false);
+        owed = std::exchange(shared_.owed, false);
     }
     if (owed) {
         Notify(NotifyKind::kAborted);
@@ -421,61 +334,59 @@ void SynthMusicDevice::Stop() {
 
 void SynthMusicDevice::SeekToStart() {
     RequireOpen();
-    const std::lock_guard lock(mutex_);
+    const std::lock_guard lock(shared_.lock);
     if (player_ == nullptr) {
         return;  // nothing has played yet: already at the start
     }
     if (fluid_player_seek(player_.get(), 0) != FLUID_OK) {
         throw SoundError("先頭に戻せません");
     }
-    rewound_ = true;
-    resuming_ = false;
-    held_ = {};  // the seek releases every note
+    shared_.rewound = true;
+    shared_.resuming = false;
+    shared_.held = {};  // the seek silences the notes the player sounded
 }
 
 long SynthMusicDevice::Position() const {
-    const std::lock_guard lock(mutex_);
-    if (player_ == nullptr || rewound_) {
+    const std::lock_guard lock(shared_.lock);
+    if (player_ == nullptr || shared_.rewound) {
         return 0;
     }
     // The player's tick runs on past the last event; the end counts as the length.
     return std::clamp<long>(fluid_player_get_current_tick(player_.get()), 0, length_);
 }
 
-// Audio thread, with SDL's audio lock held.
+// Also on the audio thread, once its lock is released.
+void SynthMusicDevice::Notify(NotifyKind kind) const {
+    if (notify_) {
+        notify_(kind);
+    }
+}
+
+// ---- The audio thread's side: SDL's audio lock held, and shared_.lock inside Render ----
+
 void SynthMusicDevice::Render(std::int16_t* samples, int frames) {
     bool ended = false;
     {
-        const std::lock_guard lock(mutex_);
-        if (owed_) {
-            quiet_frames_ = 0;
-        } else if (quiet_frames_ >= static_cast<long>(kTailSeconds) * synth_rate_) {
-            // The play ended or stopped a while ago: whatever still sounds is a note the file
-            // never released, and it must not hold the output.
-            if (!silent_) {
-                fluid_synth_all_sounds_off(synth_.get(), -1);
-                deferred_.clear();
-                silent_ = true;
-            }
+        const std::lock_guard lock(shared_.lock);
+        if (!KeepsRendering(frames)) {
             return;  // the mixer has already filled the buffer with silence
-        } else {
-            quiet_frames_ += frames;
         }
-        budget_ = kEventsPerBuffer;
-        DispatchDeferred();
+        budget_ = std::min(budget_ + kEventsPerBuffer, kEventsPerBuffer);
+        if (std::exchange(shared_.releasing, false)) {
+            // As the player silences the channels it played on (All Sound Off), and also the
+            // notes sounded again at a resume, which the player does not count as its own.
+            fluid_synth_all_sounds_off(synth_.get(), -1);
+        }
+        DispatchWaiting();
         int done = 0;
-        if (resuming_) {
-            // The first block applies the resume's seek, which releases every note; the notes
-            // held at the stop then sound again from the next block on.
+        if (StartIfDue() && std::exchange(shared_.resuming, false)) {
+            // The first block applies the resume's seek, which silences the notes the player
+            // sounded; the notes held at the stop then sound again from the next block on.
             done = std::min(frames, kSmallBlock);
-            fluid_synth_write_s16(synth_.get(), done, samples, 0, AudioOutput::kChannels, samples,
-                                  1, AudioOutput::kChannels);
+            Write(samples, done);
             ResoundHeldNotes();
-            resuming_ = false;
         }
-        std::int16_t* const rest = samples + done * AudioOutput::kChannels;
-        fluid_synth_write_s16(synth_.get(), frames - done, rest, 0, AudioOutput::kChannels, rest, 1,
-                              AudioOutput::kChannels);
+        Write(samples + done * AudioOutput::kChannels, frames - done);
         ended = std::exchange(ended_, false);
     }
     if (ended) {
@@ -483,26 +394,67 @@ void SynthMusicDevice::Render(std::int16_t* samples, int frames) {
     }
 }
 
-// Audio thread, inside Render (mutex_ held), about every 64 frames while the player plays.
+// Whether this buffer is rendered: while a play is owed, and for the reverb's tail after it.
+bool SynthMusicDevice::KeepsRendering(int frames) {
+    if (shared_.owed) {
+        quiet_frames_ = 0;
+        return true;
+    }
+    if (quiet_frames_ < static_cast<long>(kTailSeconds) * synth_rate_) {
+        quiet_frames_ += frames;
+        return true;
+    }
+    // The play ended or stopped a while ago: whatever still sounds is a note the file never
+    // released, and it must not hold the output.
+    if (!shared_.silent) {
+        fluid_synth_all_sounds_off(synth_.get(), -1);
+        waiting_.Clear();
+        shared_.releasing = false;
+        shared_.silent = true;
+    }
+    return false;
+}
+
+// Starts the play asked for, once the events of earlier passes are paid for; true if it did.
+bool SynthMusicDevice::StartIfDue() {
+    if (!shared_.starting || budget_ <= 0) {
+        return false;
+    }
+    shared_.starting = false;
+    shared_.stopped_at = -1;
+    if (fluid_player_play(player_.get()) != FLUID_OK) {
+        shared_.owed = false;  // as a failed play: no notification
+        shared_.resuming = false;
+        return false;
+    }
+    return true;
+}
+
+void SynthMusicDevice::Write(std::int16_t* samples, int frames) {
+    fluid_synth_write_s16(synth_.get(), frames, samples, 0, AudioOutput::kChannels, samples, 1,
+                          AudioOutput::kChannels);
+}
+
+// About every 64 frames while the player plays.
 void SynthMusicDevice::OnTick(int tick) {
-    if (rewound_) {
+    if (shared_.rewound) {
         if (tick >= length_) {
             return;  // the seek to the start is not applied yet: this is the old tick
         }
-        rewound_ = false;
+        shared_.rewound = false;
     }
     // The player's own end comes seconds after the last event, so the tick decides.
-    if (tick >= length_ && owed_.exchange(false)) {
+    if (tick >= length_ && std::exchange(shared_.owed, false)) {
         fluid_player_stop(player_.get());
         ended_ = true;
     }
 }
 
-// Audio thread, inside Render (mutex_ held): every event the player sends.
+// Every event the player sends.
 int SynthMusicDevice::OnEvent(fluid_midi_event_t* event) {
     const int type = fluid_midi_event_get_type(event);
-    const bool room = budget_ > 0 && deferred_.empty();
-    budget_ = std::max(budget_ - 1, 0);
+    const bool room = budget_ > 0 && waiting_.Empty();
+    --budget_;
     if (type == kSetTempo) {
         // The player applies the tempo (the event's first parameter, microseconds per quarter)
         // after this returns, and keeps the event: a floor set here holds for every pass.
@@ -518,23 +470,23 @@ int SynthMusicDevice::OnEvent(fluid_midi_event_t* event) {
     const ChannelEvent channel_event{type, fluid_midi_event_get_channel(event),
                                      fluid_midi_event_get_control(event),
                                      fluid_midi_event_get_value(event)};
+    if (channel_event.channel < 0 || channel_event.channel >= kChannels) {
+        return FLUID_OK;
+    }
     if (room) {
         Dispatch(channel_event);
     } else if (type != kNoteOn || channel_event.param2 == 0) {
-        deferred_.push_back(channel_event);
+        const auto& held = shared_.held.at(channel_event.Channel());
+        waiting_.Push(channel_event, held.at(channel_event.Key()) > 0);
     }
     return FLUID_OK;
 }
 
-// Audio thread, mutex_ held: passes one channel message on and keeps track of the held notes.
+// Passes one channel message on and keeps track of the held notes.
 void SynthMusicDevice::Dispatch(const ChannelEvent& event) {
-    if (event.channel < 0 || event.channel >= kChannels) {
-        return;
-    }
-    auto& held = held_.at(static_cast<std::size_t>(event.channel));
-    const auto key = static_cast<std::size_t>(std::clamp(event.param1, 0, kKeys - 1));
+    auto& held = shared_.held.at(event.Channel());
     if (event.type == kNoteOn || event.type == kNoteOff) {
-        held.at(key) = event.type == kNoteOn ? static_cast<unsigned char>(event.param2) : 0;
+        held.at(event.Key()) = event.type == kNoteOn ? static_cast<unsigned char>(event.param2) : 0;
     } else if (event.type == kControlChange &&
                (event.param1 == kAllNotesOff || event.param1 == kAllSoundOff)) {
         held = {};
@@ -546,22 +498,20 @@ void SynthMusicDevice::Dispatch(const ChannelEvent& event) {
     fluid_synth_handle_midi_event(synth_.get(), replay_.get());
 }
 
-// Audio thread, mutex_ held: what earlier buffers had no room for goes first.
-void SynthMusicDevice::DispatchDeferred() {
-    while (budget_ > 0 && !deferred_.empty()) {
-        Dispatch(deferred_.front());
-        deferred_.pop_front();
+// What earlier buffers had no room for goes first.
+void SynthMusicDevice::DispatchWaiting() {
+    while (budget_ > 0 && !waiting_.Empty()) {
+        Dispatch(waiting_.Pop());
         --budget_;
     }
 }
 
-// Audio thread, mutex_ held.
 void SynthMusicDevice::ResoundHeldNotes() {
-    held_ = held_at_stop_;
+    shared_.held = shared_.held_at_stop;
     for (int channel = 0; channel < kChannels; ++channel) {
         for (int key = 0; key < kKeys; ++key) {
-            const int velocity =
-                held_.at(static_cast<std::size_t>(channel)).at(static_cast<std::size_t>(key));
+            const int velocity = shared_.held.at(static_cast<std::size_t>(channel))
+                                     .at(static_cast<std::size_t>(key));
             if (velocity > 0 && budget_ > 0) {
                 fluid_synth_noteon(synth_.get(), channel, key, velocity);
                 --budget_;
@@ -570,10 +520,52 @@ void SynthMusicDevice::ResoundHeldNotes() {
     }
 }
 
-void SynthMusicDevice::Notify(NotifyKind kind) const {
-    if (notify_) {
-        notify_(kind);
+void WaitingEvents::Push(const ChannelEvent& event, bool sounding) {
+    if (bool* const waits = ReleaseWaits(event)) {
+        if (*waits || (event.IsNoteOff() && !sounding)) {
+            return;  // waiting already, or nothing to release
+        }
+        *waits = true;
+    } else if (others_ < kOthersRoom) {
+        ++others_;
+    } else {
+        return;
     }
+    ring_.at((first_ + count_) % kCapacity) = event;
+    ++count_;
+}
+
+ChannelEvent WaitingEvents::Pop() {
+    const ChannelEvent event = ring_.at(first_);
+    first_ = (first_ + 1) % kCapacity;
+    --count_;
+    if (bool* const waits = ReleaseWaits(event)) {
+        *waits = false;
+    } else {
+        --others_;
+    }
+    return event;
+}
+
+bool* WaitingEvents::ReleaseWaits(const ChannelEvent& event) {
+    auto& channel = release_waits_.at(event.Channel());
+    if (event.IsNoteOff()) {
+        return &channel.at(event.Key());
+    }
+    if (event.type == kControlChange && event.param1 == kAllSoundOff) {
+        return &channel.at(kKeys);
+    }
+    if (event.type == kControlChange && event.param1 == kAllNotesOff) {
+        return &channel.at(kKeys + 1);
+    }
+    return nullptr;
+}
+
+void WaitingEvents::Clear() {
+    first_ = 0;
+    count_ = 0;
+    others_ = 0;
+    release_waits_ = {};
 }
 
 }  // namespace

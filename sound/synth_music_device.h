@@ -10,6 +10,11 @@
 
 namespace koma::sound {
 
+// Once in a process, on the thread that makes the devices (the game's), before the first:
+// FluidSynth's messages go nowhere, also those of the audio thread, and sound fonts load on
+// that thread alone.
+void ConfigureFluidSynth();
+
 // A device rendering through `output`, which must outlive it. `soundfont` empty means
 // DefaultSoundfont(). Opening checks the file and the sound font; the synthesiser is made and
 // the sound font loaded by the first Prepare() or Play(), which also open the output. The

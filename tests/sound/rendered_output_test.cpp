@@ -3,14 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <SDL_mixer.h>
+#include <QRadioButton>
+#include <QTest>
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/form1.h"
+#include "app/game_sound.h"
+#include "modal_closer.h"
 #include "sound/audio_output.h"
 #include "sound/sound_effect.h"
 #include "sound/synth_music_device.h"
@@ -25,11 +31,13 @@ using testing::NotifyRecorder;
 using testing::TempDir;
 
 using koma::testing::CountLoud;
+using koma::testing::PeakFrom;
 using koma::testing::ReadDiskAudio;
 
 class RenderedOutputTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        ConfigureFluidSynth();  // as the sound module does
         ASSERT_EQ(setenv("SDL_AUDIODRIVER", "disk", 1), 0);
         ASSERT_EQ(setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1), 0);
     }
@@ -120,6 +128,46 @@ TEST_F(RenderedOutputTest, AResumedPlaySoundsTheHeldNoteAgain) {
         CountLoud(samples, samples.size() - 2 * window, samples.size() - window);
     EXPECT_GT(before, window / 4) << "no music before the stop";
     EXPECT_GT(after, before / 2) << "the held note was not sounded again";
+}
+
+// A quick left click on "BGMや効果音は出さない" in the real window with the game's own sound,
+// while a note is held: the press stops the music, the press's notification resumes it before
+// the click completes, and the click stops it again. From then on only the tail of the note's
+// release is heard, as after a stop by keyboard.
+TEST_F(RenderedOutputTest, AQuickMouseOffLeavesOnlyTheReleaseTail) {
+    constexpr std::size_t kPerSecond = 44100 * AudioOutput::kChannels;  // the disk driver's
+    dir.Write("koma.mid", testing::OneNoteMidi(4 * testing::kTicksPerQuarter));
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path(""));  // the window opens the music by its bare name
+    {
+        app::testing::ModalCloser closer;
+        app::GameSound sound(KOMA_SOUND_MODULE);
+        app::FormOptions options;
+        sound.Wire(options);
+        app::TForm1 window(std::move(options));
+        window.show();
+        auto* const off = window.findChild<QRadioButton*>(QStringLiteral("RadioButton1"));
+        QTest::mouseClick(window.findChild<QRadioButton*>(QStringLiteral("RadioButton2")),
+                          Qt::LeftButton);
+        // The two-second note sounds once the sound font is loaded, which takes a while.
+        for (int waited = 0; CountLoud(ReadDiskAudio(raw)) == 0 && waited < 5000; waited += 50) {
+            QTest::qWait(50);
+        }
+        QTest::qWait(300);
+        ASSERT_GT(CountLoud(ReadDiskAudio(raw)), 0U) << "no music";
+        QTest::mousePress(off, Qt::LeftButton);
+        QTest::qWait(20);  // a quick click: the press's notification is handled meanwhile
+        QTest::mouseRelease(off, Qt::LeftButton);
+        QTest::qWait(1500);  // the output closes with the window, before the tail's end
+        EXPECT_TRUE(closer.seen.empty());
+    }
+    std::filesystem::current_path(previous);
+    // The driver may fall behind the clock on a busy machine, never ahead of it: the file's last
+    // half second comes well after the click, and before a held note's two seconds are up.
+    const auto samples = ReadDiskAudio(raw);
+    ASSERT_GT(samples.size(), kPerSecond);
+    EXPECT_LT(PeakFrom(samples, samples.size() - kPerSecond / 2), 100)
+        << "still sounding well after the click";
 }
 
 }  // namespace

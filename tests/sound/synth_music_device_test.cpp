@@ -37,6 +37,7 @@ constexpr auto kPatience = 3s;  // far beyond a half-second piece, far below Flu
 class SynthMusicDeviceTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        ConfigureFluidSynth();  // as the sound module does
         ASSERT_EQ(setenv("SDL_AUDIODRIVER", "dummy", 1), 0);
         output = std::make_unique<AudioOutput>();
         ASSERT_NO_THROW(output->Open());

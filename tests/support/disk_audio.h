@@ -41,4 +41,13 @@ inline std::size_t CountLoud(const std::vector<std::int16_t>& samples, std::size
     return static_cast<std::size_t>(std::count_if(begin, end, IsLoud));
 }
 
+// The largest magnitude among the samples from `from` on.
+inline int PeakFrom(const std::vector<std::int16_t>& samples, std::size_t from) {
+    int peak = 0;
+    for (std::size_t i = from; i < samples.size(); ++i) {
+        peak = std::max(peak, std::abs(static_cast<int>(samples[i])));
+    }
+    return peak;
+}
+
 }  // namespace koma::testing
