@@ -16,15 +16,14 @@ PlainFile::PlainFile(const std::string& path) {
                                                                          : Problem::kUnreadable;
         return;
     }
-    struct stat status {};
-    if (fstat(fd_, &status) != 0) {
+    if (fstat(fd_, &status_) != 0) {
         problem_ = Problem::kUnreadable;
-    } else if (S_ISDIR(status.st_mode)) {
+    } else if (S_ISDIR(status_.st_mode)) {
         problem_ = Problem::kFolder;
-    } else if (!S_ISREG(status.st_mode)) {
+    } else if (!S_ISREG(status_.st_mode)) {
         problem_ = Problem::kNotPlain;
     } else {
-        size_ = static_cast<std::size_t>(status.st_size);
+        size_ = static_cast<std::size_t>(status_.st_size);
     }
 }
 

@@ -1,6 +1,8 @@
 // Opening a sound file by name exactly once, and refusing anything but a plain file.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -22,6 +24,8 @@ class PlainFile {
     Problem problem() const { return problem_; }
     std::size_t size() const { return size_; }
     int descriptor() const { return fd_; }
+    // What fstat said of the opened file; zeros when it could not be opened.
+    const struct stat& status() const { return status_; }
 
     // Reads the whole file; false on a read error or when it is not `size()` long any more.
     bool ReadAll(std::vector<char>& bytes) const;
@@ -32,6 +36,7 @@ class PlainFile {
     int fd_ = -1;
     Problem problem_ = Problem::kNone;
     std::size_t size_ = 0;
+    struct stat status_ {};
 };
 
 }  // namespace koma::sound

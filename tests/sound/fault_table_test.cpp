@@ -34,6 +34,7 @@
 #include "form_probe.h"
 #include "modal_closer.h"
 #include "sound/music_file.h"
+#include "sound/sound_module.h"
 #include "sound_files.h"
 
 namespace koma::sound {
@@ -198,11 +199,39 @@ struct Folder {
         Remove(name);
         std::filesystem::create_directory(dir.Path(name));
     }
+    // A copy of the game's module at `name`, with `mode`, cut to `size` bytes if given.
+    void CopyModule(const std::string& name, std::filesystem::perms mode, std::uintmax_t size = 0) {
+        module = dir.Path(name);
+        std::filesystem::copy_file(KOMA_SOUND_MODULE, module);
+        std::filesystem::permissions(module, mode);
+        if (size > 0) {
+            std::filesystem::resize_file(module, size);
+        }
+    }
+    // Puts `planted` where an older game looked first, two folders above its binary, and lets
+    // the game choose its module.
+    void PlantTwoFoldersUp(const std::string& planted) {
+        const auto up = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "../..";
+        ASSERT_FALSE(std::filesystem::exists(up / "lib"));
+        planted_ = up / "lib";
+        const auto folder = planted_ / KOMA_LIBRARY_ARCHITECTURE / "koma";
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy_file(planted, folder / "koma-sound.so");
+        module = InstalledModulePath();
+    }
+    ~Folder() {
+        if (!planted_.empty()) {
+            std::filesystem::remove_all(planted_);
+        }
+    }
 
     const TempDir& dir;
     std::string driver = kDummyDriver;
     std::string soundfont;  // empty: the default one
     std::string module = KOMA_SOUND_MODULE;
+
+  private:
+    std::filesystem::path planted_;
 };
 
 using Message = std::function<Matcher<std::string>(const Folder&)>;
@@ -235,6 +264,11 @@ Matcher<std::string> NoModule(const std::string& named) {
     return AllOf(StartsWith("音を出せません (サウンドモジュールを読み込めません: "),
                  HasSubstr(named), EndsWith(")"));
 }
+
+constexpr auto kOwnerWrites = std::filesystem::perms::owner_all |
+                              std::filesystem::perms::group_read |
+                              std::filesystem::perms::others_read;
+constexpr auto kOthersWrite = kOwnerWrites | std::filesystem::perms::others_write;
 
 const Fault kFaults[] = {
     {"NothingWrong", [](Folder&) {}, nullptr, true},
@@ -323,6 +357,31 @@ const Fault kFaults[] = {
      nullptr, [](const Folder& s) { return NoModule(s.module); }},
     {"SoundModuleLibraryMissing", [](Folder& s) { s.module = KOMA_MODULE_WITHOUT_LIBRARY; },
      nullptr, false, nullptr, [](const Folder&) { return NoModule("libkoma_gone.so"); }},
+    // Whoever may write there would run code in the game: it loads its own module only.
+    {"ModulePlantedTwoFoldersUp",
+     [](Folder& s) { s.PlantTwoFoldersUp(KOMA_MODULE_WITHOUT_LIBRARY); }, nullptr, true},
+    {"ModuleOthersMayWrite", [](Folder& s) { s.CopyModule("koma-sound.so", kOthersWrite); },
+     nullptr, false, nullptr, [](const Folder& s) { return NoModule(s.module); }},
+    {"ModuleInAFolderOthersMayWrite",
+     [](Folder& s) {
+         s.MakeFolder("shared");
+         std::filesystem::permissions(s.dir.Path("shared"), std::filesystem::perms::all);
+         s.CopyModule("shared/koma-sound.so", kOwnerWrites);
+     },
+     nullptr, false, nullptr, [](const Folder& s) { return NoModule(s.dir.Path("shared")); }},
+    // The loader would crash on the first missing page (SIGBUS), hang on a pipe, or call into
+    // another interface (SIGSEGV).
+    // Its headers whole, its code and data cut off.
+    {"ModuleCutShort", [](Folder& s) { s.CopyModule("koma-sound.so", kOwnerWrites, 16384); },
+     nullptr, false, nullptr, [](const Folder& s) { return NoModule(s.module); }},
+    {"ModuleIsAPipe",
+     [](Folder& s) {
+         s.module = s.dir.Path("koma-sound.so");
+         ASSERT_EQ(mkfifo(s.module.c_str(), 0600), 0);
+     },
+     nullptr, false, nullptr, [](const Folder& s) { return NoModule(s.module); }},
+    {"ModuleOfAnotherVersion", [](Folder& s) { s.module = KOMA_MODULE_OF_ANOTHER_VERSION; },
+     nullptr, false, nullptr, [](const Folder& s) { return NoModule(s.module); }},
 };
 
 // The game as main() builds it, started in the row's folder.
