@@ -33,6 +33,14 @@ PlainFile::~PlainFile() {
     }
 }
 
+FileStamp PlainFile::stamp() const {
+    const auto nanoseconds = [](const timespec& time) {
+        return std::int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec;
+    };
+    return {status_.st_dev, status_.st_ino, status_.st_size, nanoseconds(status_.st_mtim),
+            nanoseconds(status_.st_ctim)};
+}
+
 bool PlainFile::ReadAll(std::vector<char>& bytes) const {
     bytes = ReadStart(size_);
     return problem_ == Problem::kNone && bytes.size() == size_;

@@ -517,6 +517,8 @@ struct FanfareFault {
     std::string name;
     std::function<void(Folder&)> make;
     bool plays;
+    // What changes after a first completion with the file as made; nullptr: there is none.
+    std::function<void(Folder&)> after_first = nullptr;
 };
 
 void PrintTo(const FanfareFault& fault, std::ostream* out) {
@@ -607,6 +609,10 @@ const FanfareFault kFanfareFaults[] = {
          std::filesystem::create_symlink("/dev/zero", s.dir.Path("一等賞.wav"));
      },
      false},
+    // The file is played by its name at each completion, as it is then.
+    {"DeletedAfterAFirstCompletion", Fanfare({}), false, [](Folder& s) { s.Remove("一等賞.wav"); }},
+    {"ReplacedAfterAFirstCompletion", Fanfare({}), false,
+     [](Folder& s) { s.dir.Write("一等賞.wav", RandomBytes(3000)); }},
 };
 
 // A field of /proc/self/status, in KiB.
@@ -637,6 +643,14 @@ TEST_P(FanfareFaultTest, TheCompletionGoesOnWithBoundedMemory) {
     game.form().show();
     QTest::mouseClick(probe.RadioButton2(), Qt::LeftButton);
     ASSERT_TRUE(closer.seen.empty());
+    if (GetParam().after_first) {
+        probe.PlayToOneSlideShortOfTheGoal();
+        probe.PressCell({0, 1});
+        ASSERT_EQ(Mix_Playing(-1), 1) << "no fanfare at the first completion";
+        GetParam().after_first(setup);
+        QTest::mouseClick(probe.Button3(), Qt::LeftButton);
+        closer.seen.clear();
+    }
     probe.PlayToOneSlideShortOfTheGoal();
 
     malloc_trim(0);                                 // what the row's set-up freed is not counted
