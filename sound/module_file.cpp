@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
 #include <vector>
 
 #include "sound/plain_file.h"
@@ -113,9 +112,9 @@ bool IsWholeSharedObject(const PlainFile& file) {
 }  // namespace
 
 std::string ModuleFileProblem(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::path place = std::filesystem::absolute(path, error);
-    const PlainFile file(place.string());
+    // A relative name would be looked up in the folder the game was started in: the player's.
+    const std::filesystem::path place = path;
+    const PlainFile file(place.is_absolute() ? path : std::string());
     switch (file.problem()) {
         case PlainFile::Problem::kMissing:
             return Quoted(path) + "がありません";

@@ -7,9 +7,10 @@
 
 namespace koma::sound {
 
-// Empty when the file at `path` may be loaded; otherwise why not, in the player's words. It
-// must be a plain file of this computer's kind of shared object, whole, and neither it nor any
-// folder above it may be written by anyone but its owner, who is root or the player.
+// Empty when the file at `path` may be loaded; otherwise why not, in the player's words. It must
+// be named by an absolute path and be a plain file of this computer's kind of shared object,
+// whole, and neither it nor any folder above it may be written by anyone but its owner, who is
+// root or the player.
 std::string ModuleFileProblem(const std::string& path);
 
 }  // namespace koma::sound

@@ -12,8 +12,8 @@
 namespace koma::sound {
 
 // The one place this game binary loads its module from, fixed when the binary is built
-// (sound/module_place.cpp): the package's private folder for the installed game, the module
-// built beside it for the game in a build folder. Never looked up from where the game runs.
+// (sound/module_place.cpp): the package's private folder for the installed game, beside itself
+// for the game in a build folder.
 std::string InstalledModulePath();
 
 class SoundModule {
