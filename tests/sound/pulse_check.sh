@@ -63,7 +63,9 @@ start_server() {
     if [ "$server" = pipewire ]; then
         pactl load-module module-null-sink sink_name=koma_null >/dev/null
     fi
-    pactl set-default-sink koma_null
+    # Under PipeWire, only once WirePlumber is there too: without it no stream is ever linked.
+    for _ in $(seq 50); do pactl set-default-sink koma_null 2>/dev/null && break; sleep 0.1; done
+    pactl set-default-sink koma_null || fail "$server has no default sink"
 }
 start_server
 
