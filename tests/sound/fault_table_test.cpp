@@ -204,10 +204,10 @@ struct Folder {
         std::filesystem::create_directory(dir.Path(name));
     }
     // A copy of the game's module at `name`, with `mode`, cut to `size` bytes if given.
-    void CopyModule(const std::string& name, std::filesystem::perms mode, std::uintmax_t size = 0) {
+    void CopyModule(const std::string& name, mode_t mode, std::uintmax_t size = 0) {
         module = dir.Path(name);
         std::filesystem::copy_file(KOMA_SOUND_MODULE, module);
-        std::filesystem::permissions(module, mode);
+        ASSERT_EQ(chmod(module.c_str(), mode), 0);
         if (size > 0) {
             std::filesystem::resize_file(module, size);
         }
@@ -268,11 +268,6 @@ Matcher<std::string> NoModule(const std::string& named) {
     return AllOf(StartsWith("音を出せません (サウンドモジュールを読み込めません: "),
                  HasSubstr(named), EndsWith(")"));
 }
-
-constexpr auto kOwnerWrites = std::filesystem::perms::owner_all |
-                              std::filesystem::perms::group_read |
-                              std::filesystem::perms::others_read;
-constexpr auto kOthersWrite = kOwnerWrites | std::filesystem::perms::others_write;
 
 const Fault kFaults[] = {
     {"NothingWrong", [](Folder&) {}, nullptr, true},
@@ -365,20 +360,19 @@ const Fault kFaults[] = {
     {"ModulePlantedTwoFoldersUp",
      [](Folder& s) { s.PlantTwoFoldersUp(KOMA_MODULE_WITHOUT_LIBRARY); }, nullptr, false, nullptr,
      [](const Folder&) { return NoModule(TestFolder() / "koma-sound.so"); }},
-    {"ModuleOthersMayWrite", [](Folder& s) { s.CopyModule("koma-sound.so", kOthersWrite); },
-     nullptr, false, nullptr, [](const Folder& s) { return NoModule(s.module); }},
+    {"ModuleOthersMayWrite", [](Folder& s) { s.CopyModule("koma-sound.so", 0646); }, nullptr, false,
+     nullptr, [](const Folder& s) { return NoModule(s.module); }},
     {"ModuleInAFolderOthersMayWrite",
      [](Folder& s) {
          s.MakeFolder("shared");
-         std::filesystem::permissions(s.dir.Path("shared"), std::filesystem::perms::all);
-         s.CopyModule("shared/koma-sound.so", kOwnerWrites);
+         chmod(s.dir.Path("shared").c_str(), 0777);
+         s.CopyModule("shared/koma-sound.so", 0644);
      },
      nullptr, false, nullptr, [](const Folder& s) { return NoModule(s.dir.Path("shared")); }},
-    // The loader would crash on the first missing page (SIGBUS), hang on a pipe, or call into
-    // another interface (SIGSEGV).
-    // Its headers whole, its code and data cut off.
-    {"ModuleCutShort", [](Folder& s) { s.CopyModule("koma-sound.so", kOwnerWrites, 16384); },
-     nullptr, false, nullptr, [](const Folder& s) { return NoModule(s.module); }},
+    // The loader would crash on the first missing page (SIGBUS: the headers whole, the code cut
+    // off), hang on a pipe, or call into another interface (SIGSEGV).
+    {"ModuleCutShort", [](Folder& s) { s.CopyModule("koma-sound.so", 0644, 16384); }, nullptr,
+     false, nullptr, [](const Folder& s) { return NoModule(s.module); }},
     {"ModuleIsAPipe",
      [](Folder& s) {
          s.module = s.dir.Path("koma-sound.so");

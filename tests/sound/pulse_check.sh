@@ -1,14 +1,14 @@
 #!/bin/sh
-# The game against a real sound server: a private PulseAudio with a null sink, or a private
-# PipeWire (with WirePlumber, and its PulseAudio service for the null sink and the tools) and
-# SDL's native PipeWire driver; the game in a private Xvfb. Shows that KOMA holds no stream while
-# sound is off, that the music reaches the sink's monitor once it is on, that the stream is gone
+# The game against a real sound server: a private PulseAudio with a null sink, the game in a
+# private Xvfb with SDL choosing its driver itself. Shows that KOMA holds no stream while sound
+# is off, that the music reaches the sink's monitor once it is on, that the stream is gone
 # again a few seconds after sound off, and that after the server was killed during the music and
-# started again, a quick sound off and on plays again, and sound off then lets the output go.
+# started again, a quick sound off and on plays again, and then sound off lets the output go.
+# With `pipewire`, the same against a private PipeWire through SDL's own PipeWire driver.
 #
 #   pulse_check.sh KOMA_BINARY ASSETS_DIR [pulseaudio|pipewire]
 #
-# Needs pulseaudio, or pipewire, wireplumber, pipewire-pulse and dbus-daemon; pactl, parec
+# Needs pulseaudio (or pipewire-pulse, wireplumber and dbus-daemon), pactl, parec
 # (pulseaudio-utils), Xvfb and xdotool.
 set -u
 koma=$1
@@ -28,9 +28,8 @@ fail() {
 }
 
 mkdir -m 700 "$work/run" "$work/game"
-# Only this test's server and display, whatever the caller's shell holds: no PulseAudio or
-# PipeWire settings (PULSE_SERVER, PIPEWIRE_REMOTE, ...), SDL driver, Qt platform or scaling,
-# Wayland. SDL itself would choose PulseAudio over PipeWire's own driver.
+# Only this test's server and display, whatever the caller's shell holds: no PulseAudio
+# settings (PULSE_SERVER, PULSE_RUNTIME_PATH, ...), SDL driver, Qt platform or scaling, Wayland.
 export XDG_RUNTIME_DIR="$work/run" HOME="$work"
 for name in $(env | sed -n 's/^\(\(PULSE\|PIPEWIRE\|QT\)_[A-Za-z0-9_]*\)=.*/\1/p'); do
     unset "$name"
@@ -46,12 +45,11 @@ if [ "$server" = pipewire ]; then
 fi
 start_server() {
     if [ "$server" = pipewire ]; then
-        pipewire >>"$work/server.log" 2>&1 &
-        server_pids="$!"
-        wireplumber >>"$work/server.log" 2>&1 &
-        server_pids="$server_pids $!"
-        pipewire-pulse >>"$work/server.log" 2>&1 &
-        server_pids="$server_pids $!"
+        server_pids=""
+        for daemon in pipewire wireplumber pipewire-pulse; do
+            $daemon >>"$work/server.log" 2>&1 &
+            server_pids="$server_pids $!"
+        done
     else
         pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=file:"$work/server.log" \
             -L module-native-protocol-unix -L "module-null-sink sink_name=koma_null" &
