@@ -18,8 +18,9 @@ constexpr int kBufferFrames = 2048;
 constexpr int kEffectChannels = 4;
 // SDL keeps at most this many devices open, numbered from 1.
 constexpr std::uint32_t kMaxDevices = 16;
-// Twenty buffers: a device that has asked for nothing for this long is gone.
-constexpr std::int64_t kStalledNs = 1'000'000'000;
+// Some forty buffers: a device that has asked for nothing for this long is gone, even on a
+// machine too busy to run its audio thread on time.
+constexpr std::int64_t kStalledNs = 2'000'000'000;
 
 // SDL's own reason names drivers and devices; the player needs to know what to look at.
 constexpr char kNoOutput[] = "音を出せません (デスクトップのサウンドサーバーは動いていますか?)";
