@@ -45,8 +45,11 @@ if [ "$server" = pipewire ]; then
 fi
 start_server() {
     if [ "$server" = pipewire ]; then
-        server_pids=""
-        for daemon in pipewire wireplumber pipewire-pulse; do
+        pipewire >>"$work/server.log" 2>&1 &
+        server_pids=$!
+        # The others give up at once if the server is not there yet.
+        for _ in $(seq 50); do [ -S "$work/run/pipewire-0" ] && break; sleep 0.1; done
+        for daemon in wireplumber pipewire-pulse; do
             $daemon >>"$work/server.log" 2>&1 &
             server_pids="$server_pids $!"
         done
@@ -62,8 +65,8 @@ start_server() {
         pactl load-module module-null-sink sink_name=koma_null >/dev/null
     fi
     # Under PipeWire, only once WirePlumber is there too: without it no stream is ever linked.
-    for _ in $(seq 50); do pactl set-default-sink koma_null 2>/dev/null && break; sleep 0.1; done
-    pactl set-default-sink koma_null || fail "$server has no default sink"
+    for _ in $(seq 100); do pactl set-default-sink koma_null 2>/dev/null && break; sleep 0.1; done
+    pactl set-default-sink koma_null || fail "$server: no default sink: $(tail -3 "$work/server.log")"
 }
 start_server
 
