@@ -81,8 +81,7 @@ unset WAYLAND_DISPLAY $(compgen -v QT_)
 
 # Typed in another folder, one without the sound files.
 mkdir "$work/elsewhere"
-# The game loads its module from the private folder's real place only: in a mount namespace of
-# its own, the unpacked library folder is laid over the system's.
+# The game loads its module from its real place only: the unpacked one is laid over it.
 libdir=$(dirname "$(dirname "$module")")
 (cd "$work/elsewhere" && SDL_AUDIODRIVER=dummy exec unshare --mount --propagation private \
     sh -c 'mount -t overlay overlay -o "lowerdir=$1:$2" "$2" && exec "$3"' sh \

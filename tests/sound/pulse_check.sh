@@ -127,8 +127,7 @@ back_streams=$(streams)
 boxes=$(xdotool search --name '^KOMA$' | wc -l)
 echo "server killed and back, off, 0.5 s, on: $back_streams streams, $boxes KOMA windows"
 click 50 440
-# Once the fanfare and the music's echo have ended, the output goes, and with it SDL's threads
-# (named SDLAudio...).
+# Once the music's echo has ended the output goes, and with it SDL's threads (SDLAudio...).
 for _ in $(seq 40); do
     threads=$(grep -l '^SDLAudio' /proc/"$game"/task/*/comm 2>/dev/null | wc -l)
     [ "$threads" -eq 0 ] && break
