@@ -609,8 +609,9 @@ const FanfareFault kFanfareFaults[] = {
      },
      false},
     // The file is played by its name at each completion, as it is then.
-    {"DeletedAfterAFirstCompletion", Fanfare({}), false, [](Folder& s) { s.Remove("一等賞.wav"); }},
-    {"ReplacedAfterAFirstCompletion", Fanfare({}), false,
+    {"DeletedAfterAFirstCompletion", Fanfare(OneSecond(kPcm, 1, 22050, 16)), false,
+     [](Folder& s) { s.Remove("一等賞.wav"); }},
+    {"ReplacedAfterAFirstCompletion", Fanfare(OneSecond(kPcm, 1, 22050, 16)), false,
      [](Folder& s) { s.dir.Write("一等賞.wav", RandomBytes(3000)); }},
 };
 
