@@ -3,6 +3,8 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 
+#include <chrono>
+
 #include "sound/music_device.h"
 
 namespace koma::sound {
@@ -16,9 +18,18 @@ constexpr int kBufferFrames = 2048;
 constexpr int kEffectChannels = 4;
 // SDL keeps at most this many devices open, numbered from 1.
 constexpr std::uint32_t kMaxDevices = 16;
+// Some forty buffers: a device that has asked for nothing for this long is gone, even on a
+// machine too busy to run its audio thread on time.
+constexpr std::int64_t kStalledNs = 2'000'000'000;
 
 // SDL's own reason names drivers and devices; the player needs to know what to look at.
 constexpr char kNoOutput[] = "音を出せません (デスクトップのサウンドサーバーは動いていますか?)";
+
+std::int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 void RenderMusic(void* source, Uint8* stream, int bytes) {
     const int frames = bytes / (AudioOutput::kChannels * static_cast<int>(sizeof(std::int16_t)));
@@ -68,6 +79,8 @@ void AudioOutput::Open() {
     open_ = true;
     sample_rate_ = rate;
     ++openings_;
+    mixed_at_ = Now();
+    Mix_SetPostMix(&NoteMixed, this);
     Hook();
 }
 
@@ -86,6 +99,7 @@ void AudioOutput::Close() {
     }
     // The music first: closing the mixer while it renders would pull the buffer from under it.
     Mix_HookMusic(nullptr, nullptr);
+    Mix_SetPostMix(nullptr, nullptr);
     Mix_CloseAudio();
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     open_ = false;
@@ -105,7 +119,14 @@ void AudioOutput::RemoveMusic(const MusicSource* music) {
 }
 
 bool AudioOutput::IsDeviceThere() const {
-    return device_ == 0 || SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_STOPPED;
+    // SDL's PipeWire driver never reports a server that has ended: its device only stops asking
+    // for sound, and its thread would wait for the old server for ever.
+    return Now() - mixed_at_ < kStalledNs &&
+           (device_ == 0 || SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_STOPPED);
+}
+
+void AudioOutput::NoteMixed(void* output, std::uint8_t* /*stream*/, int /*bytes*/) {
+    static_cast<AudioOutput*>(output)->mixed_at_ = Now();
 }
 
 void AudioOutput::Hook() const {

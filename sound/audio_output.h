@@ -2,6 +2,7 @@
 // something is to sound, and closed again once nothing does, so a silent game holds no device.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace koma::sound {
@@ -55,12 +56,15 @@ class AudioOutput {
     // False once the device has gone (its sound server ended): what is mixed for it then is
     // never heard, and it does not come back by itself.
     bool IsDeviceThere() const;
+    static void NoteMixed(void* output, std::uint8_t* stream, int bytes);
 
     bool open_ = false;
     int sample_rate_ = 0;
     int openings_ = 0;
     std::uint32_t device_ = 0;  // SDL's id of the mixer's device; 0: not known
     MusicSource* music_ = nullptr;
+    // When the device last asked for a buffer, in steady-clock nanoseconds.
+    std::atomic<std::int64_t> mixed_at_{0};
 };
 
 }  // namespace koma::sound

@@ -27,6 +27,10 @@ class EngineSoundSystem final : public SoundSystem {
 }  // namespace
 }  // namespace koma::sound
 
+// Read by the game before it calls anything here.
+extern "C" __attribute__((visibility("default"))) const int koma_sound_interface_version =
+    koma::sound::kSoundInterfaceVersion;
+
 extern "C" __attribute__((visibility("default"))) koma::sound::SoundSystem*
 koma_make_sound_system() {
     // Process-wide, so once, here, on the game's thread, which makes the synthesisers.

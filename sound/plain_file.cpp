@@ -16,15 +16,14 @@ PlainFile::PlainFile(const std::string& path) {
                                                                          : Problem::kUnreadable;
         return;
     }
-    struct stat status {};
-    if (fstat(fd_, &status) != 0) {
+    if (fstat(fd_, &status_) != 0) {
         problem_ = Problem::kUnreadable;
-    } else if (S_ISDIR(status.st_mode)) {
+    } else if (S_ISDIR(status_.st_mode)) {
         problem_ = Problem::kFolder;
-    } else if (!S_ISREG(status.st_mode)) {
+    } else if (!S_ISREG(status_.st_mode)) {
         problem_ = Problem::kNotPlain;
     } else {
-        size_ = static_cast<std::size_t>(status.st_size);
+        size_ = static_cast<std::size_t>(status_.st_size);
     }
 }
 
@@ -32,6 +31,14 @@ PlainFile::~PlainFile() {
     if (fd_ >= 0) {
         close(fd_);
     }
+}
+
+FileStamp PlainFile::stamp() const {
+    const auto nanoseconds = [](const timespec& time) {
+        return std::int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec;
+    };
+    return {status_.st_dev, status_.st_ino, status_.st_size, nanoseconds(status_.st_mtim),
+            nanoseconds(status_.st_ctim)};
 }
 
 bool PlainFile::ReadAll(std::vector<char>& bytes) const {

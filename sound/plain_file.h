@@ -1,11 +1,26 @@
 // Opening a sound file by name exactly once, and refusing anything but a plain file.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace koma::sound {
+
+// Tells one version of a file from the next: one written, replaced or renamed over since has
+// another stamp.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modified_ns = 0;
+    std::int64_t changed_ns = 0;
+
+    bool operator==(const FileStamp&) const = default;
+};
 
 // A file descriptor, closed with this object.
 class PlainFile {
@@ -22,6 +37,9 @@ class PlainFile {
     Problem problem() const { return problem_; }
     std::size_t size() const { return size_; }
     int descriptor() const { return fd_; }
+    // What fstat said of the opened file; zeros when it could not be opened.
+    const struct stat& status() const { return status_; }
+    FileStamp stamp() const;
 
     // Reads the whole file; false on a read error or when it is not `size()` long any more.
     bool ReadAll(std::vector<char>& bytes) const;
@@ -32,6 +50,7 @@ class PlainFile {
     int fd_ = -1;
     Problem problem_ = Problem::kNone;
     std::size_t size_ = 0;
+    struct stat status_ {};
 };
 
 }  // namespace koma::sound

@@ -71,10 +71,14 @@ void SoundEffect::Play(const std::string& path) {
 }
 
 Mix_Chunk* SoundEffect::Load(const std::string& path) {
-    if (const auto found = chunks_.find(path); found != chunks_.end()) {
-        return found->second.get();
-    }
+    // Looked at again at every play: a deleted file plays nothing, a replaced one its new sound.
     const PlainFile file(path);
+    if (const auto found = chunks_.find(path); found != chunks_.end()) {
+        if (file.problem() == PlainFile::Problem::kNone && found->second.file == file.stamp()) {
+            return found->second.chunk.get();
+        }
+        chunks_.erase(found);
+    }
     std::vector<char> bytes;
     if (file.size() > kMaxEffectBytes || !file.ReadAll(bytes)) {
         return nullptr;
@@ -94,7 +98,7 @@ Mix_Chunk* SoundEffect::Load(const std::string& path) {
     if (chunk == nullptr) {
         return nullptr;
     }
-    return chunks_.emplace(path, std::move(chunk)).first->second.get();
+    return chunks_.emplace(path, Loaded{file.stamp(), std::move(chunk)}).first->second.chunk.get();
 }
 
 }  // namespace koma::sound

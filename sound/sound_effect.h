@@ -6,6 +6,7 @@
 #include <string>
 
 #include "sound/audio_output.h"
+#include "sound/plain_file.h"
 
 struct Mix_Chunk;
 
@@ -20,7 +21,8 @@ class SoundEffect {
     // Ends any sound of this object still playing.
     ~SoundEffect();
 
-    // Opens the output if needed, starts playing the WAV file (UTF-8 name) and returns at once.
+    // Opens the output if needed, starts playing the WAV file (UTF-8 name) as it is now and
+    // returns at once.
     // Only a plain file holding a RIFF/WAVE sound of PCM or float samples, mono or stereo at
     // 8 to 192 kHz, that converts for the output within a few MB, plays; anything else, or no
     // output, plays nothing and reports nothing.
@@ -31,13 +33,18 @@ class SoundEffect {
         void operator()(Mix_Chunk* chunk) const;
     };
     using ChunkPtr = std::unique_ptr<Mix_Chunk, ChunkDeleter>;
+    struct Loaded {
+        FileStamp file;  // what was read
+        ChunkPtr chunk;
+    };
 
     Mix_Chunk* Load(const std::string& path);
 
     AudioOutput& output_;
     int openings_ = 0;  // the output's opening the chunks were converted for
-    // Kept while the output stays open: a chunk must stay alive while a channel plays it.
-    std::map<std::string, ChunkPtr> chunks_;
+    // Kept while the output stays open and the file unchanged: a chunk must stay alive while a
+    // channel plays it.
+    std::map<std::string, Loaded> chunks_;
 };
 
 }  // namespace koma::sound

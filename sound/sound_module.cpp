@@ -2,20 +2,15 @@
 
 #include <dlfcn.h>
 
-#include <filesystem>
 #include <optional>
-#include <system_error>
 #include <utility>
 
 #include "sound/memory_room.h"
+#include "sound/module_file.h"
 
 namespace koma::sound {
 namespace {
 
-// Set by the build: the module's installed place seen from the installed game binary's folder,
-// and its file name.
-constexpr char kFromInstalledBinary[] = KOMA_SOUND_MODULE_FROM_BINARY;
-constexpr char kModuleName[] = KOMA_SOUND_MODULE_NAME;
 constexpr std::size_t kModuleRoom = 16 * kMiB;
 
 std::string LoadError() {
@@ -81,19 +76,6 @@ class ModuleMusicDevice final : public MusicDevice {
 
 }  // namespace
 
-std::string InstalledModulePath() {
-    std::error_code error;
-    const std::filesystem::path binary = std::filesystem::read_symlink("/proc/self/exe", error);
-    const std::filesystem::path folder = binary.parent_path();
-    const std::filesystem::path installed =
-        (folder / kFromInstalledBinary / kModuleName).lexically_normal();
-    const std::filesystem::path built = folder / kModuleName;
-    return (!std::filesystem::exists(installed, error) && std::filesystem::exists(built, error)
-                ? built
-                : installed)
-        .string();
-}
-
 SoundModule::SoundModule(std::string path) : path_(std::move(path)) {}
 
 SoundModule::~SoundModule() = default;
@@ -108,12 +90,23 @@ SoundSystem* SoundModule::Load() {
         return nullptr;
     }
     tried_ = true;
+    if (std::string problem = ModuleFileProblem(path_); !problem.empty()) {
+        failure_ = std::move(problem);
+        return nullptr;
+    }
     // Bound at once, so that a missing library or symbol shows here rather than in the middle
     // of the music; kept to itself, so that its libraries' names do not mix with the game's.
     // Never closed, whatever happens next (see the destructor).
     void* const handle = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         failure_ = LoadError();
+        return nullptr;
+    }
+    // Nothing of a module built for another layout of the interface may be called.
+    const auto* const version =
+        static_cast<const int*>(dlsym(handle, kSoundInterfaceVersionSymbol));
+    if (version == nullptr || *version != kSoundInterfaceVersion) {
+        failure_ = "「" + path_ + "」は別の版のモジュールです";
         return nullptr;
     }
     auto* const make =

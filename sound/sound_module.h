@@ -11,8 +11,9 @@
 
 namespace koma::sound {
 
-// Where the module is: in its private library folder beside the installed game, or beside the
-// game binary in a build folder.
+// The one place this game binary loads its module from, fixed when the binary is built
+// (sound/module_place.cpp): the package's private folder for the installed game, beside itself
+// for the game in a build folder.
 std::string InstalledModulePath();
 
 class SoundModule {
@@ -25,7 +26,8 @@ class SoundModule {
     ~SoundModule();
 
     // The sound system, loading the module on the first call; nullptr when it cannot be
-    // loaded, which is tried only once.
+    // loaded, which is tried only once. Only a module file that passes ModuleFileProblem and
+    // was built for this game's interface version is used.
     SoundSystem* Load();
     // The sound system if the module is loaded; never loads it.
     SoundSystem* Loaded() const { return system_.get(); }

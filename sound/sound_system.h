@@ -29,9 +29,15 @@ class SoundSystem {
     virtual bool ReleaseAudio() = 0;
 };
 
-// The module's one exported function: makes the sound system, which opens nothing yet. The
-// caller owns it; nullptr when it cannot be made.
+// The module's exported function: makes the sound system, which opens nothing yet. The caller
+// owns it; nullptr when it cannot be made.
 using MakeSoundSystemFunction = SoundSystem*();
 inline constexpr char kMakeSoundSystemSymbol[] = "koma_make_sound_system";
+
+// The layout of everything the game and the module hand each other (these classes, MusicDevice,
+// CheckedMusic). The module exports it as a const int; the game calls nothing in a module with
+// another number or none. Raise it with every change to them.
+inline constexpr int kSoundInterfaceVersion = 2;
+inline constexpr char kSoundInterfaceVersionSymbol[] = "koma_sound_interface_version";
 
 }  // namespace koma::sound

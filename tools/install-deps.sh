@@ -17,7 +17,7 @@ if [[ "${1:-}" == "--tests" ]]; then
         libgtest-dev libgmock-dev libbenchmark-dev
         xvfb xdotool x11-utils imagemagick openbox
         desktop-file-utils appstream dpkg-dev fakeroot file lintian
-        pulseaudio pulseaudio-utils
+        pulseaudio pulseaudio-utils pipewire wireplumber pipewire-pulse dbus-daemon
     )
 fi
 

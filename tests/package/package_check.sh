@@ -81,7 +81,11 @@ unset WAYLAND_DISPLAY $(compgen -v QT_)
 
 # Typed in another folder, one without the sound files.
 mkdir "$work/elsewhere"
-(cd "$work/elsewhere" && SDL_AUDIODRIVER=dummy exec "$root/usr/games/$exec_line") &
+# The game loads its module from its real place only: the unpacked one is laid over it.
+libdir=$(dirname "$(dirname "$module")")
+(cd "$work/elsewhere" && SDL_AUDIODRIVER=dummy exec unshare --mount --propagation private \
+    sh -c 'mount -t overlay overlay -o "lowerdir=$1:$2" "$2" && exec "$3"' sh \
+    "$libdir" "${libdir#"$root"}" "$root/usr/games/$exec_line") &
 game_pid=$!
 windows=
 for _ in $(seq 100); do

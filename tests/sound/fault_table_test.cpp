@@ -34,6 +34,7 @@
 #include "form_probe.h"
 #include "modal_closer.h"
 #include "sound/music_file.h"
+#include "sound/sound_module.h"
 #include "sound_files.h"
 
 namespace koma::sound {
@@ -200,6 +201,10 @@ Bytes TruncatedMidi() {
     return midi;
 }
 
+std::filesystem::path TestFolder() {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
+
 // The folder the game starts in and what it starts with; a row changes what it needs.
 struct Folder {
     explicit Folder(const TempDir& folder) : dir(folder) {
@@ -211,11 +216,39 @@ struct Folder {
         Remove(name);
         std::filesystem::create_directory(dir.Path(name));
     }
+    // A copy of the game's module at `name`, with `mode`, cut to `size` bytes if given.
+    void CopyModule(const std::string& name, mode_t mode, std::uintmax_t size = 0) {
+        module = dir.Path(name);
+        std::filesystem::copy_file(KOMA_SOUND_MODULE, module);
+        ASSERT_EQ(chmod(module.c_str(), mode), 0);
+        if (size > 0) {
+            std::filesystem::resize_file(module, size);
+        }
+    }
+    // Puts `planted` where an older game looked first, two folders above its binary, and lets
+    // the game choose its module: beside this test, where there is none.
+    void PlantTwoFoldersUp(const std::string& planted) {
+        const auto up = TestFolder() / "../..";
+        ASSERT_FALSE(std::filesystem::exists(up / "lib"));
+        planted_ = up / "lib";
+        const auto folder = planted_ / KOMA_LIBRARY_ARCHITECTURE / "koma";
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy_file(planted, folder / "koma-sound.so");
+        module = InstalledModulePath();
+    }
+    ~Folder() {
+        if (!planted_.empty()) {
+            std::filesystem::remove_all(planted_);
+        }
+    }
 
     const TempDir& dir;
     std::string driver = kDummyDriver;
     std::string soundfont;  // empty: the default one
     std::string module = KOMA_SOUND_MODULE;
+
+  private:
+    std::filesystem::path planted_;
 };
 
 using Message = std::function<Matcher<std::string>(const Folder&)>;
@@ -340,6 +373,31 @@ const Fault kFaults[] = {
      nullptr, [](const Folder& s) { return NoModule(s.module); }},
     {"SoundModuleLibraryMissing", [](Folder& s) { s.module = KOMA_MODULE_WITHOUT_LIBRARY; },
      nullptr, false, nullptr, [](const Folder&) { return NoModule("libkoma_gone.so"); }},
+    // Whoever may write there would run code in the game: it loads its own module only.
+    {"ModulePlantedTwoFoldersUp",
+     [](Folder& s) { s.PlantTwoFoldersUp(KOMA_MODULE_WITHOUT_LIBRARY); }, nullptr, false, nullptr,
+     [](const Folder&) { return NoModule(TestFolder() / "koma-sound.so"); }},
+    {"ModuleOthersMayWrite", [](Folder& s) { s.CopyModule("koma-sound.so", 0646); }, nullptr, false,
+     nullptr, [](const Folder& s) { return NoModule(s.module); }},
+    {"ModuleInAFolderOthersMayWrite",
+     [](Folder& s) {
+         s.MakeFolder("shared");
+         chmod(s.dir.Path("shared").c_str(), 0777);
+         s.CopyModule("shared/koma-sound.so", 0644);
+     },
+     nullptr, false, nullptr, [](const Folder& s) { return NoModule(s.dir.Path("shared")); }},
+    // The loader would crash on the first missing page (SIGBUS: the headers whole, the code cut
+    // off), hang on a pipe, or call into another interface (SIGSEGV).
+    {"ModuleCutShort", [](Folder& s) { s.CopyModule("koma-sound.so", 0644, 16384); }, nullptr,
+     false, nullptr, [](const Folder& s) { return NoModule(s.module); }},
+    {"ModuleIsAPipe",
+     [](Folder& s) {
+         s.module = s.dir.Path("koma-sound.so");
+         ASSERT_EQ(mkfifo(s.module.c_str(), 0600), 0);
+     },
+     nullptr, false, nullptr, [](const Folder& s) { return NoModule(s.module); }},
+    {"ModuleOfAnotherVersion", [](Folder& s) { s.module = KOMA_MODULE_OF_ANOTHER_VERSION; },
+     nullptr, false, nullptr, [](const Folder& s) { return NoModule(s.module); }},
 };
 
 // The game as main() builds it, started in the row's folder.
@@ -480,6 +538,8 @@ struct FanfareFault {
     std::string name;
     std::function<void(Folder&)> make;
     bool plays;
+    // What changes after a first completion with the file as made; nullptr: there is none.
+    std::function<void(Folder&)> after_first = nullptr;
 };
 
 void PrintTo(const FanfareFault& fault, std::ostream* out) {
@@ -570,6 +630,11 @@ const FanfareFault kFanfareFaults[] = {
          std::filesystem::create_symlink("/dev/zero", s.dir.Path("一等賞.wav"));
      },
      false},
+    // The file is played by its name at each completion, as it is then.
+    {"DeletedAfterAFirstCompletion", Fanfare(OneSecond(kPcm, 1, 22050, 16)), false,
+     [](Folder& s) { s.Remove("一等賞.wav"); }},
+    {"ReplacedAfterAFirstCompletion", Fanfare(OneSecond(kPcm, 1, 22050, 16)), false,
+     [](Folder& s) { s.dir.Write("一等賞.wav", RandomBytes(3000)); }},
 };
 
 // A field of /proc/self/status, in KiB.
@@ -600,6 +665,14 @@ TEST_P(FanfareFaultTest, TheCompletionGoesOnWithBoundedMemory) {
     game.form().show();
     QTest::mouseClick(probe.RadioButton2(), Qt::LeftButton);
     ASSERT_TRUE(closer.seen.empty());
+    if (GetParam().after_first) {
+        probe.PlayToOneSlideShortOfTheGoal();
+        probe.PressCell({0, 1});
+        ASSERT_EQ(Mix_Playing(-1), 1) << "no fanfare at the first completion";
+        GetParam().after_first(setup);
+        QTest::mouseClick(probe.Button3(), Qt::LeftButton);
+        closer.seen.clear();
+    }
     probe.PlayToOneSlideShortOfTheGoal();
 
     malloc_trim(0);                                 // what the row's set-up freed is not counted

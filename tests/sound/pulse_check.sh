@@ -3,14 +3,17 @@
 # private Xvfb with SDL choosing its driver itself. Shows that KOMA holds no stream while sound
 # is off, that the music reaches the sink's monitor once it is on, that the stream is gone
 # again a few seconds after sound off, and that after the server was killed during the music and
-# started again, a quick sound off and on plays again.
+# started again, a quick sound off and on plays again, and then sound off lets the output go.
+# With `pipewire`, the same against a private PipeWire through SDL's own PipeWire driver.
 #
-#   pulse_check.sh KOMA_BINARY ASSETS_DIR
+#   pulse_check.sh KOMA_BINARY ASSETS_DIR [pulseaudio|pipewire]
 #
-# Needs pulseaudio, pactl, parec (pulseaudio-utils), Xvfb and xdotool.
+# Needs pulseaudio (or pipewire-pulse, wireplumber and dbus-daemon), pactl, parec
+# (pulseaudio-utils), Xvfb and xdotool.
 set -u
 koma=$1
 assets=$2
+server=${3:-pulseaudio}
 work=$(mktemp -d)
 pids=""
 cleanup() {
@@ -28,20 +31,44 @@ mkdir -m 700 "$work/run" "$work/game"
 # Only this test's server and display, whatever the caller's shell holds: no PulseAudio
 # settings (PULSE_SERVER, PULSE_RUNTIME_PATH, ...), SDL driver, Qt platform or scaling, Wayland.
 export XDG_RUNTIME_DIR="$work/run" HOME="$work"
-for name in $(env | sed -n 's/^\(PULSE_[A-Za-z0-9_]*\|QT_[A-Za-z0-9_]*\)=.*/\1/p'); do
+for name in $(env | sed -n 's/^\(\(PULSE\|PIPEWIRE\|QT\)_[A-Za-z0-9_]*\)=.*/\1/p'); do
     unset "$name"
 done
 unset SDL_AUDIODRIVER WAYLAND_DISPLAY
-start_pulse() {
-    pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=file:"$work/pulse.log" \
-        -L module-native-protocol-unix -L "module-null-sink sink_name=koma_null" &
-    pulse=$!
-    pids="$pids $pulse"
+if [ "$server" = pipewire ]; then
+    export SDL_AUDIODRIVER=pipewire DBUS_SESSION_BUS_ADDRESS="unix:path=$work/run/bus"
+    # WirePlumber will not run without a session bus.
+    dbus-daemon --session --nofork --nopidfile --address="$DBUS_SESSION_BUS_ADDRESS" \
+        >"$work/bus.log" 2>&1 &
+    pids="$pids $!"
+    for _ in $(seq 50); do [ -S "$work/run/bus" ] && break; sleep 0.1; done
+fi
+start_server() {
+    if [ "$server" = pipewire ]; then
+        pipewire >>"$work/server.log" 2>&1 &
+        server_pids=$!
+        # The others give up at once if the server is not there yet.
+        for _ in $(seq 50); do [ -S "$work/run/pipewire-0" ] && break; sleep 0.1; done
+        for daemon in wireplumber pipewire-pulse; do
+            $daemon >>"$work/server.log" 2>&1 &
+            server_pids="$server_pids $!"
+        done
+    else
+        pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=file:"$work/server.log" \
+            -L module-native-protocol-unix -L "module-null-sink sink_name=koma_null" &
+        server_pids=$!
+    fi
+    pids="$pids $server_pids"
     for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-    pactl info >/dev/null 2>&1 || fail "PulseAudio did not start: $(tail -3 "$work/pulse.log")"
-    pactl set-default-sink koma_null
+    pactl info >/dev/null 2>&1 || fail "$server did not start: $(tail -3 "$work/server.log")"
+    if [ "$server" = pipewire ]; then
+        pactl load-module module-null-sink sink_name=koma_null >/dev/null
+    fi
+    # Under PipeWire, only once WirePlumber is there too: without it no stream is ever linked.
+    for _ in $(seq 100); do pactl set-default-sink koma_null 2>/dev/null && break; sleep 0.1; done
+    pactl set-default-sink koma_null || fail "$server: no default sink: $(tail -3 "$work/server.log")"
 }
-start_pulse
+start_server
 
 # Xvfb picks a free display and writes its number once it accepts clients.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
@@ -87,10 +114,10 @@ echo "6 s after sound off: $after_streams streams, monitor peak $after_peak"
 
 click 218 440 # on again
 sleep 2
-kill "$pulse"
-wait "$pulse" 2>/dev/null
+kill $server_pids
+wait $server_pids 2>/dev/null
 sleep 1
-start_pulse
+start_server
 sleep 1
 click 50 440
 sleep 0.5
@@ -99,6 +126,13 @@ sleep 2
 back_streams=$(streams)
 boxes=$(xdotool search --name '^KOMA$' | wc -l)
 echo "server killed and back, off, 0.5 s, on: $back_streams streams, $boxes KOMA windows"
+click 50 440
+# Once the music's echo has ended the output goes, and with it SDL's threads (SDLAudio...).
+for _ in $(seq 40); do
+    threads=$(grep -l '^SDLAudio' /proc/"$game"/task/*/comm 2>/dev/null | wc -l)
+    [ "$threads" -eq 0 ] && break
+    sleep 0.2
+done
 
 [ "$off_streams" -eq 0 ] || fail "a stream while sound was off at start"
 [ "$on_streams" -ge 1 ] || fail "no stream with sound on"
@@ -106,4 +140,5 @@ echo "server killed and back, off, 0.5 s, on: $back_streams streams, $boxes KOMA
 [ "$after_streams" -eq 0 ] || fail "the stream stayed after sound off"
 [ "$after_peak" -lt 100 ] || fail "sound after sound off"
 [ "$back_streams" -ge 1 ] || fail "no stream once the server was back"
+[ "$threads" -eq 0 ] || fail "$threads SDL audio threads, $(streams) streams 8 s after sound off"
 echo PASS
