@@ -13,10 +13,12 @@
 #include <QTimer>
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "app/board_frame.h"
 #include "app/dialogs.h"
+#include "app/frame_placement.h"
 #include "app/frame_watch.h"
 #include "app/group_box_style.h"
 #include "app/tile_image.h"
@@ -79,11 +81,10 @@ TForm1::TForm1(FormOptions options)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("KOMA"));
     setFont(WindowFont());
-    move(kLeft, kTop);
-    resize(kMinClientWidth, kMinClientHeight);
     BuildControls();
     ConnectHandlers();
     frame_watch_ = std::make_unique<FrameWatch>(*this, [this] { FitOuterSize(); });
+    PlaceBeforeShow();
     Guarded([this] { FormCreate(); });
 }
 
@@ -271,17 +272,30 @@ void TForm1::ReleaseAudioWhenSilent() {
     }
 }
 
+void TForm1::PlaceBeforeShow() {
+    // The window is designed by its outer size: where the frame is known before the window
+    // shows, the window manager draws it at that size from the start.
+    resize(fitted_size_);
+    if (const std::optional<QMargins> frame = FrameBeforeShow(*this)) {
+        fitted_size_ = fitted_size_.expandedTo(QSize(kOuterWidth, kOuterHeight).shrunkBy(*frame));
+        resize(fitted_size_);
+    }
+    SetFramePositionBeforeShow(*this, QPoint(kLeft, kTop));
+}
+
 void TForm1::FitOuterSize() {
-    // The window is designed by its outer size; the client area is what the frame leaves, and
-    // never less than the controls need. A maximised window, or one the player has resized,
-    // is left as it is.
+    // The client area is what the frame leaves of the outer size, and never less than the
+    // controls need. A maximised window, or one the player has resized, is left as it is.
     const QSize frame = FrameSize(*this);
     if (frame.isNull() || windowState() != Qt::WindowNoState || size() != fitted_size_) {
         return;
     }
-    fitted_size_ = QSize(std::max(kMinClientWidth, kOuterWidth - frame.width()),
-                         std::max(kMinClientHeight, kOuterHeight - frame.height()));
-    resize(fitted_size_);
+    const QSize fit(std::max(kMinClientWidth, kOuterWidth - frame.width()),
+                    std::max(kMinClientHeight, kOuterHeight - frame.height()));
+    if (fit != fitted_size_) {
+        fitted_size_ = fit;
+        ResizeInPlace(*this, fit);
+    }
 }
 
 TileImage* TForm1::Image(int number) const {

@@ -79,6 +79,7 @@ class TForm1 : public QWidget, public View {
     TileImage* Image(int number) const;  // Image1 … Image16
     void BuildControls();
     void ConnectHandlers();
+    void PlaceBeforeShow();
     void FitOuterSize();
     void ReleaseAudioWhenSilent();
     // Runs `action` now, or, while the computer solves, queued behind the solve's end.
