@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -35,6 +36,9 @@ constexpr char kEffectFile[] = "一等賞.wav";
 // Asked again this often while something still sounds after sound off; a reverb's tail and the
 // fanfare last a few seconds.
 constexpr int kReleaseCheckMs = 1000;
+// After a solve, the input kept during it is handled within this time before what the window
+// held; more than a player can queue in a solve, and nothing waits for it when there is none.
+constexpr int kInputFirstMs = 200;
 
 // The fonts the window was designed with are Windows fonts; their metric twins from the IPA
 // family stand in for them on Linux, then Noto.
@@ -83,7 +87,8 @@ TForm1::TForm1(FormOptions options)
     setFont(WindowFont());
     BuildControls();
     ConnectHandlers();
-    frame_watch_ = std::make_unique<FrameWatch>(*this, [this] { FitOuterSize(); });
+    frame_watch_ =
+        std::make_unique<FrameWatch>(*this, [this] { Guarded([this] { FitOuterSize(); }); });
     PlaceBeforeShow();
     Guarded([this] { FormCreate(); });
 }
@@ -149,7 +154,7 @@ void TForm1::ConnectHandlers() {
         }
     });
     connect(release_timer_, &QTimer::timeout, this,
-            [this] { UnlessSolving([this] { ReleaseAudioWhenSilent(); }); });
+            [this] { Guarded([this] { UnlessSolving([this] { ReleaseAudioWhenSilent(); }); }); });
     connect(radio_button2_, &QRadioButton::toggled, this, [this](bool checked) {
         if (checked) {
             Guarded([this] { RadioButton2Click(); });
@@ -165,8 +170,8 @@ void TForm1::ConnectHandlers() {
         QMetaObject::invokeMethod(
             this,
             [this, kind] {
-                UnlessSolving(
-                    [this, kind] { Guarded([this, kind] { MediaPlayer1Notify(kind); }); });
+                Guarded(
+                    [this, kind] { UnlessSolving([this, kind] { MediaPlayer1Notify(kind); }); });
             },
             Qt::QueuedConnection);
     });
@@ -184,8 +189,10 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == radio_button1_ && event->type() == QEvent::MouseButtonRelease &&
         holding_reports_) {
+        // Like the music's notifications, the reports wait for a running solve to end.
         QMetaObject::invokeMethod(
-            this, [this] { ReportHeld(); }, Qt::QueuedConnection);
+            this, [this] { Guarded([this] { UnlessSolving([this] { ReportHeld(); }); }); },
+            Qt::QueuedConnection);
         return false;  // the release completes the click, if it is one
     }
     if ((watched == button1_ || watched == button3_) && event->type() == QEvent::KeyPress &&
@@ -197,20 +204,27 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TForm1::Guarded(const std::function<void()>& handler) {
-    std::string failure;
+void TForm1::Guarded(const std::function<void()>& handler) noexcept {
     try {
         handler();
-        return;
     } catch (const std::exception& error) {
-        failure = error.what();
+        Report(error.what());
     } catch (...) {
-        failure = sound::kUnknownError;
+        Report(sound::kUnknownError);
     }
-    if (holding_reports_) {
-        held_reports_.push_back(std::move(failure));
-    } else {
-        ShowErrorBox(failure, screen());
+}
+
+void TForm1::Report(const char* failure) noexcept {
+    try {
+        if (holding_reports_) {
+            held_reports_.emplace_back(failure);
+        } else {
+            ShowErrorBox(failure, screen());
+        }
+    } catch (...) {
+        // Not even the box could be shown (no memory left for it): said where it can be, and
+        // the game goes on.
+        std::fprintf(stderr, "koma: %s\n", failure);
     }
 }
 
@@ -252,7 +266,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     if (solving_) {
         // The close box waits like any other input; the window closes once the solve is done.
         event->ignore();
-        held_.emplace_back([this] { close(); });
+        Guarded([this] { held_.emplace_back([this] { close(); }); });
         return;
     }
     QWidget::closeEvent(event);
@@ -313,8 +327,11 @@ void TForm1::RepaintNow() {
 }
 
 void TForm1::AnswerDesktop() {
-    // Qt keeps mouse, key and wheel events queued in their order; what does run here is the
-    // window system's own traffic, and anything of the game's is held by UnlessSolving.
+    // Qt keeps mouse, key and wheel events (and X11's close request) queued in their order.
+    // What runs here is the window system's own traffic (pings, exposes, frame changes and the
+    // frame fit after them) and queued events; those of the game's own (the music's
+    // notifications, the output's release check, held reports, a close from elsewhere) go
+    // through UnlessSolving, which holds them back.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
@@ -367,9 +384,21 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::ReleaseHeld() {
-    // Queued, in the order they came, behind the input that waited with them.
-    for (std::function<void()>& action : std::exchange(held_, {})) {
-        QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
+    // First the input the window system kept during the solve, in the order it came, then what
+    // the window held, in the order it came: each held action reads the state only when it runs,
+    // so it follows what the player did meanwhile. (The other way round, a held report's box
+    // would swallow the clicks made during the solve, and a held end of the piece would restart
+    // the music an "off" made during the solve has switched off.)
+    if (!held_.empty()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, actions = std::exchange(held_, {})] {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, kInputFirstMs);
+                for (const std::function<void()>& action : actions) {
+                    Guarded(action);
+                }
+            },
+            Qt::QueuedConnection);
     }
     // The X11 input set aside during the solve lies where the event loop looks only when it is
     // woken; without this, a click or close made during the solve would wait for the next

@@ -102,6 +102,23 @@ TEST_F(SoundSwitch, OffReleasesTheAudioOnceNothingSounds) {
     EXPECT_EQ(asked, 2) << "still asking once released";
 }
 
+// Every entry from the event loop into the game runs guarded, the timer's too: a failure of the
+// output's release after sound off ends in the error box, and the game goes on.
+TEST_F(SoundSwitch, AFailedReleaseOfTheOutputIsReportedAndTheGameGoesOn) {
+    FormOptions options = Options();
+    options.release_audio = []() -> bool { throw sound::SoundError("出力を閉じられません"); };
+    TForm1 window(std::move(options));
+    const testing::FormProbe window_probe{window};
+    ModalCloser closer;
+    QTest::mouseClick(window_probe.RadioButton2(), Qt::LeftButton);
+    QTest::mouseClick(window_probe.RadioButton1(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(closer.seen.size(), 1U, 5000);
+    EXPECT_EQ(closer.seen[0].text, "出力を閉じられません.");
+    music.ClearLog();
+    QTest::mouseClick(window_probe.RadioButton2(), Qt::LeftButton);
+    EXPECT_EQ(music.log, (Log{"seek", "play"}));
+}
+
 TEST_F(SoundSwitch, RightButtonPressOnOffResumesWhereItStopped) {
     SwitchOn();
     music.position = 250;  // somewhere in the piece

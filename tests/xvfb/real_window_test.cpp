@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QThread>
+#include <csignal>
 #include <cstdio>
 
 #include <algorithm>
@@ -147,6 +148,54 @@ TEST_F(RealWindow, WithoutMusicTheOffButtonStillSwitchesAndShowsItsState) {
         << "\"BGMや効果音は出さない\" is not shown checked and released";
     EXPECT_EQ(after.copy(on_indicator), start.copy(on_indicator))
         << "\"BGMや効果音を出す\" is not shown unchecked";
+}
+
+// Without music, the press and the click on "BGMや効果音は出さない" each report the missing
+// device once the click is complete. Made together with a click on "PCにやらせる", the reports
+// wait, like everything the solve holds, until it has ended; the player's own input made during
+// the solve runs first (a click on "やりなおし", which a box would have swallowed), then the
+// reports.
+TEST_F(RealWindow, ReportsOfAnOffClickMadeWithTheSolverClickComeAfterTheSolveAndItsInput) {
+    Game game(x, {}, /*with_music=*/false);
+    const QString start_box = x.WaitForWindow(QStringLiteral("KOMA"), 15000);
+    ASSERT_FALSE(start_box.isEmpty());
+    ASSERT_TRUE(x.RequestClose(start_box));
+    const QString window = x.WaitForAnotherWindow(start_box, 15000);
+    ASSERT_FALSE(window.isEmpty());
+    ASSERT_FALSE(WaitForBoard(x, StartLayout, 10000).isNull());
+    // Most of the way by hand first, so that the computer's solve is short (21 steps).
+    const std::vector<Grid> route = koma::testing::BoardsOfTheSolve(StartLayout);
+    const std::size_t by_hand = route.size() - 21;
+    x.Run(QStringLiteral("xdotool"), ClicksToSolveFromTheStart({kClientLeft, kClientTop})
+                                         .mid(0, static_cast<qsizetype>(by_hand * 5)));
+    ASSERT_FALSE(WaitForBoard(x, route[by_hand], 10000).isNull());
+    ClickClient(x, 218, 440);  // sound on: the one report of the missing device
+    ASSERT_TRUE(CloseNextBox(x, window));
+
+    const auto at = [](int cx, int cy) {
+        return QStringList{QStringLiteral("mousemove"), QString::number(kClientLeft + cx),
+                           QString::number(kClientTop + cy), QStringLiteral("click"),
+                           QStringLiteral("1")};
+    };
+    // Sound off and the solver, arriving together: the game is stopped while both are made.
+    const auto pid = static_cast<pid_t>(game.process().processId());
+    kill(pid, SIGSTOP);
+    x.Run(QStringLiteral("xdotool"), at(50, 440) + at(437, 380));
+    kill(pid, SIGCONT);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000 && BoardShows(x.Screenshot(), route[by_hand])) {
+        QThread::msleep(50);
+    }
+    ClickClient(x, 437, 72);  // "やりなおし", during the solve
+    const QString report = x.WaitForAnotherWindow(window, 60000);
+    ASSERT_FALSE(report.isEmpty()) << "no report";
+    EXPECT_NE(ClientPixel(x.Screenshot(), 437, 380), QColor(0, 128, 0))
+        << "a report came before the solve and the click made during it had ended";
+    EXPECT_TRUE(CloseNextBox(x, window)) << "no report from the press";
+    EXPECT_TRUE(CloseNextBox(x, window)) << "no report from the completed click";
+    EXPECT_FALSE(WaitForBoard(x, StartLayout, 5000).isNull())
+        << "the click on \"やりなおし\" made during the solve was lost";
 }
 
 // Under a real window manager on a busy desktop, start after start, the window's frame stands at
