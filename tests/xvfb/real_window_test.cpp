@@ -119,15 +119,22 @@ bool CloseNextBox(const XServer& x, const QString& window) {
     return !box.isEmpty() && x.RequestClose(box) && x.WaitUntilGone(box, 5000);
 }
 
+// The window of a game started without music, once its start-up report is closed; empty if
+// none came.
+QString WindowPastTheStartUpReport(const XServer& x) {
+    const QString start_box = x.WaitForWindow(QStringLiteral("KOMA"), 15000);
+    if (start_box.isEmpty() || !x.RequestClose(start_box)) {
+        return {};
+    }
+    return x.WaitForAnotherWindow(start_box, 15000);
+}
+
 // With no music a click on "BGMや効果音は出さない" reports the missing device from its press and
 // again from its click, and still switches: the radio buttons then look what they are, not
 // held down by a press whose release the box took.
 TEST_F(RealWindow, WithoutMusicTheOffButtonStillSwitchesAndShowsItsState) {
     Game game(x, {}, /*with_music=*/false);
-    const QString start_box = x.WaitForWindow(QStringLiteral("KOMA"), 15000);
-    ASSERT_FALSE(start_box.isEmpty());
-    ASSERT_TRUE(x.RequestClose(start_box));
-    const QString window = x.WaitForAnotherWindow(start_box, 15000);
+    const QString window = WindowPastTheStartUpReport(x);
     ASSERT_FALSE(window.isEmpty());
     const QImage start = WaitForBoard(x, StartLayout, 10000);
     ASSERT_FALSE(start.isNull());
@@ -157,10 +164,7 @@ TEST_F(RealWindow, WithoutMusicTheOffButtonStillSwitchesAndShowsItsState) {
 // reports.
 TEST_F(RealWindow, ReportsOfAnOffClickMadeWithTheSolverClickComeAfterTheSolveAndItsInput) {
     Game game(x, {}, /*with_music=*/false);
-    const QString start_box = x.WaitForWindow(QStringLiteral("KOMA"), 15000);
-    ASSERT_FALSE(start_box.isEmpty());
-    ASSERT_TRUE(x.RequestClose(start_box));
-    const QString window = x.WaitForAnotherWindow(start_box, 15000);
+    const QString window = WindowPastTheStartUpReport(x);
     ASSERT_FALSE(window.isEmpty());
     ASSERT_FALSE(WaitForBoard(x, StartLayout, 10000).isNull());
     // Most of the way by hand first, so that the computer's solve is short (21 steps).
