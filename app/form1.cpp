@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -23,6 +24,7 @@
 #include "app/frame_watch.h"
 #include "app/group_box_style.h"
 #include "app/tile_image.h"
+#include "sound/memory_room.h"
 
 namespace koma::app {
 
@@ -207,6 +209,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::Guarded(const std::function<void()>& handler) noexcept {
     try {
         handler();
+    } catch (const std::bad_alloc&) {
+        Report(sound::kNoMemory);  // not "std::bad_alloc"
     } catch (const std::exception& error) {
         Report(error.what());
     } catch (...) {
@@ -344,8 +348,13 @@ bool TForm1::IsSoundOn() const {
 }
 
 void TForm1::PlayEffect() {
-    if (options_.play_effect) {
-        options_.play_effect(kEffectFile);
+    // The fanfare is never worth an error box, nor the notice that follows it: a sound that
+    // cannot be had (not even the memory to read its file) is just not heard.
+    try {
+        if (options_.play_effect) {
+            options_.play_effect(kEffectFile);
+        }
+    } catch (const std::exception&) {
     }
 }
 
