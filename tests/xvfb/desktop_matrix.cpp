@@ -61,7 +61,9 @@ void Start(const QString& manager, int number, int loops, const QString& program
     Game game(x, {}, true, {}, program);
     const auto seen = watch.Follow(QStringLiteral("KOMA"), 500, 20000);
     if (seen.empty()) {
-        std::printf("%-9s %2d  the window never showed\n", qPrintable(manager), number);
+        std::printf("%-9s %2d  the window never showed (game %s: %s)\n", qPrintable(manager),
+                    number, game.process().state() == QProcess::Running ? "running" : "ended",
+                    game.process().readAllStandardError().right(200).simplified().constData());
         return;
     }
     const bool bare = manager == QLatin1String("none");
@@ -74,7 +76,9 @@ void Start(const QString& manager, int number, int loops, const QString& program
     const std::uint32_t window = watch.window();
     const WmClient wm(x.display());
 
-    // The notice, after the player's own solve.
+    // The notice, after the player's own solve; first a click on the window's background, which
+    // a desktop that focuses on a click (fluxbox) may take for itself.
+    x.Click(client.x() + 450, client.y() + 300);
     x.Run(QStringLiteral("xdotool"), ClicksToSolveFromTheStart(client));
     const QString notice = x.WaitForAnotherWindow(QString::number(window), 15000);
     QString notice_at = QStringLiteral("none");
