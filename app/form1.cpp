@@ -192,9 +192,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == radio_button1_ && event->type() == QEvent::MouseButtonRelease &&
         holding_reports_) {
         // Like the music's notifications, the reports wait for a running solve to end.
-        QMetaObject::invokeMethod(
-            this, [this] { Guarded([this] { UnlessSolving([this] { ReportHeld(); }); }); },
-            Qt::QueuedConnection);
+        Guarded([this] {
+            QMetaObject::invokeMethod(
+                this, [this] { Guarded([this] { UnlessSolving([this] { ReportHeld(); }); }); },
+                Qt::QueuedConnection);
+        });
         return false;  // the release completes the click, if it is one
     }
     if ((watched == button1_ || watched == button3_) && event->type() == QEvent::KeyPress &&

@@ -90,6 +90,8 @@ class TForm1 : public QWidget, public View {
     // code goes through here (handlers, timers, queued notifications, held actions and reports,
     // the frame fit).
     void Guarded(const std::function<void()>& handler) noexcept;
+    // The error box for one failure, or, from a press on RadioButton1 to the end of its release,
+    // kept for ReportHeld.
     void Report(const char* failure) noexcept;
     // Shows what failed while a press on RadioButton1 was held, in order.
     void ReportHeld();

@@ -205,9 +205,9 @@ TEST_F(RealWindow, ReportsOfAnOffClickMadeWithTheSolverClickComeAfterTheSolveAnd
 // Under a real window manager on a busy desktop, start after start, the window's frame stands at
 // its designed place with its designed outer size, caption included, from the first moment it
 // shows; and the notice sits in the middle of the screen.
-class UnderAWindowManager : public ::testing::TestWithParam<const char*> {};
+class RealWindowUnderAWindowManager : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(UnderAWindowManager, TheFrameIsInPlaceFromItsFirstShowingAndTheNoticeIsCentred) {
+TEST_P(RealWindowUnderAWindowManager, TheFrameIsInPlaceFromItsFirstShowingAndTheNoticeIsCentred) {
     XServer x;
     ASSERT_TRUE(x.ok()) << "Xvfb did not start";
     QString why;
@@ -248,7 +248,8 @@ TEST_P(UnderAWindowManager, TheFrameIsInPlaceFromItsFirstShowingAndTheNoticeIsCe
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Desktops, UnderAWindowManager, ::testing::Values("openbox", "mutter"));
+INSTANTIATE_TEST_SUITE_P(Desktops, RealWindowUnderAWindowManager,
+                         ::testing::Values("openbox", "mutter"));
 
 // A desktop pings its windows and offers to kill one that stays silent. During the solve the
 // window must answer while the player's input and a close request still wait for its end.
