@@ -3,7 +3,8 @@
 # manager installed (openbox, mutter, kwin_x11, xfwm4, metacity, icewm, fluxbox, and none), each
 # start in a private Xvfb beside busy loops. Per start it prints where the frame showed first and
 # where it stayed, the notice's frame centre, and a computer solve pinged every 0.5 s with a click
-# and a close made during it (the close must wait for the end, then exit 0); then a table.
+# and a close made during it (the close must wait for the end, then exit 0; the player plays
+# the first three quarters of the way by hand, the computer the rest); then a table.
 #
 #   tools/desktop-matrix.sh [-n STARTS] [-l LOOPS] [-g GAME] [WM ...]
 #
@@ -20,7 +21,7 @@ while getopts "n:l:g:" option; do
         n) starts=$OPTARG ;;
         l) loops=$OPTARG ;;
         g) game=(--game "$(realpath "$OPTARG")") ;;
-        *) sed -n '2,12p' "$0"; exit 2 ;;
+        *) sed -n '2,13p' "$0"; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))

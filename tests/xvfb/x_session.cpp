@@ -142,8 +142,12 @@ QStringList WindowManagerCommand(const QString& name) {
 
 bool XServer::StartWindowManager(QString& why, const QString& name) {
     const QStringList command = WindowManagerCommand(name);
+    // On this server only, whatever desktop the caller runs in.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display_);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     window_manager_.setProcessEnvironment(env);
     window_manager_.setStandardOutputFile(QProcess::nullDevice());
     window_manager_.setStandardErrorFile(QProcess::nullDevice());

@@ -54,6 +54,7 @@ class XServer {
   private:
     QProcess xvfb_;
     QProcess window_manager_;  // in a process group of its own, with its session bus
+    QTemporaryDir runtime_;    // the window manager's XDG_RUNTIME_DIR
     QString display_;
 };
 
