@@ -1,57 +1,140 @@
 #include "app/dialogs.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QString>
+#include <QVBoxLayout>
 #include <QWindow>
+#include <utility>
 
+#include "app/frame_placement.h"
 #include "app/frame_watch.h"
 
 namespace koma::app {
 
 namespace {
 
+// A box is neither minimised nor maximised nor resized: its frame offers the close box alone,
+// which also leaves the title room beside it.
+constexpr Qt::WindowFlags kBoxFlags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                      Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                                      Qt::MSWindowsFixedSizeDialogHint;
+// The notice is never narrower: a short text would leave its title bar no room for "KOMA".
+constexpr int kLeastNoticeWidth = 200;
+
+const QString kTitle = QStringLiteral("KOMA");
+
 QString FromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Puts the box's frame, caption included, in the middle of the screen. Qt centres only the
-// part it knows of, and window managers place dialogs by rules of their own.
-void CentreOn(QWidget& box, const QScreen* screen) {
-    QWindow* const handle = box.windowHandle();
-    if (screen == nullptr || handle == nullptr) {
-        return;
-    }
-    QRect frame(QPoint(0, 0), box.size() + FrameSize(box));
-    frame.moveCenter(screen->geometry().center());
-    handle->setFramePosition(frame.topLeft());
+// Where the box's frame, caption included, is in the middle of the screen.
+QPoint CentredFramePosition(QSize size, const QMargins& frame, const QScreen& screen) {
+    QRect outer(QPoint(0, 0), size.grownBy(frame));
+    outer.moveCenter(screen.geometry().center());
+    return outer.topLeft();
 }
 
-void ShowBox(QMessageBox::Icon icon, std::string_view text, QScreen* screen) {
-    if (screen == nullptr) {
-        screen = QGuiApplication::primaryScreen();
+// A box centred on a screen by its frame: before it shows, as far as the window manager tells
+// the frame beforehand, and again once the frame is known. Qt centres only the part it knows
+// of, and window managers place dialogs by rules of their own.
+template <typename Box>
+class Centred : public Box {
+  public:
+    template <typename... Arguments>
+    explicit Centred(QScreen* screen, Arguments&&... arguments)
+        : Box(std::forward<Arguments>(arguments)...),
+          screen_(screen),
+          watch_(*this, [this] { Recentre(); }) {}
+
+  protected:
+    void showEvent(QShowEvent* event) override {
+        Box::showEvent(event);  // a message box takes its size here
+        if (screen_ != nullptr) {
+            SetFramePositionBeforeShow(
+                *this, CentredFramePosition(this->size(),
+                                            FrameBeforeShow(*this).value_or(QMargins()), *screen_));
+        }
     }
-    // No parent: the box blocks the whole application.
-    QMessageBox box(icon, QStringLiteral("KOMA"), FromUtf8(text));
-    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-    box.setDefaultButton(ok);
-    box.setEscapeButton(ok);
-    const QPointer<QScreen> on(screen);  // a screen may go away while the box is open
-    const FrameWatch watch(box, [&box, on] { CentreOn(box, on); });
-    box.exec();
+
+  private:
+    void Recentre() {
+        QWindow* const handle = this->windowHandle();
+        const QSize frame = FrameSize(*this);
+        if (screen_ == nullptr || handle == nullptr || frame.isNull()) {
+            return;  // no frame yet, or none at all: the place given before showing stands
+        }
+        const QMargins margins = handle->frameMargins();
+        const QPoint position = CentredFramePosition(this->size(), margins, *screen_);
+        if (handle->framePosition() != position) {
+            handle->setFramePosition(position);
+        }
+    }
+
+    QPointer<QScreen> screen_;  // a screen may go away while the box is open
+    FrameWatch watch_;
+};
+
+// The notice: its text in the middle, with no room kept for an icon, above one OK button.
+class NoticeBox : public QDialog {
+  public:
+    explicit NoticeBox(const QString& text) : QDialog(nullptr, kBoxFlags) {
+        setWindowTitle(kTitle);
+        auto* const layout = new QVBoxLayout(this);
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+        auto* const label = new QLabel(text, this);
+        label->setObjectName(QStringLiteral("NoticeText"));
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignCenter);
+        label->setFont(QApplication::font("QMessageBoxLabel"));
+        label->setTextInteractionFlags(Qt::NoTextInteraction);
+        const int margins = layout->contentsMargins().left() + layout->contentsMargins().right();
+        label->setMinimumWidth(kLeastNoticeWidth - margins);
+        const QScreen* const screen = QGuiApplication::primaryScreen();
+        const int widest = screen != nullptr ? screen->geometry().width() / 2 : 512;
+        if (label->sizeHint().width() > widest) {
+            label->setWordWrap(true);
+            label->setFixedWidth(widest);
+        }
+        auto* const buttons = new QDialogButtonBox(this);
+        buttons->setCenterButtons(true);
+        QPushButton* const ok =
+            buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+        ok->setDefault(true);
+        connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+        layout->addWidget(label);
+        layout->addWidget(buttons);
+        layout->activate();  // its fixed size now, not from a later event: it is centred by it
+    }
+};
+
+QScreen* OrPrimary(QScreen* screen) {
+    return screen != nullptr ? screen : QGuiApplication::primaryScreen();
 }
 
 }  // namespace
 
 void ShowNotice(std::string_view text, QScreen* screen) {
-    ShowBox(QMessageBox::NoIcon, text, screen);
+    // No parent: the box blocks the whole application. Esc and the close box end it like OK.
+    Centred<NoticeBox> box(OrPrimary(screen), FromUtf8(text));
+    box.exec();
 }
 
 void ShowErrorBox(std::string_view message, QScreen* screen) {
-    ShowBox(QMessageBox::Critical, WithFullStop(message), screen);
+    Centred<QMessageBox> box(OrPrimary(screen), QMessageBox::Critical, kTitle,
+                             FromUtf8(WithFullStop(message)), QMessageBox::NoButton, nullptr,
+                             kBoxFlags);
+    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    box.exec();
 }
 
 std::string WithFullStop(std::string_view message) {

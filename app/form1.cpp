@@ -12,14 +12,19 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
 #include <exception>
+#include <new>
+#include <optional>
 #include <utility>
 
 #include "app/board_frame.h"
 #include "app/dialogs.h"
+#include "app/frame_placement.h"
 #include "app/frame_watch.h"
 #include "app/group_box_style.h"
 #include "app/tile_image.h"
+#include "sound/memory_room.h"
 
 namespace koma::app {
 
@@ -33,6 +38,9 @@ constexpr char kEffectFile[] = "一等賞.wav";
 // Asked again this often while something still sounds after sound off; a reverb's tail and the
 // fanfare last a few seconds.
 constexpr int kReleaseCheckMs = 1000;
+// After a solve, the input kept during it is handled within this time before what the window
+// held; more than a player can queue in a solve, and nothing waits for it when there is none.
+constexpr int kInputFirstMs = 200;
 
 // The fonts the window was designed with are Windows fonts; their metric twins from the IPA
 // family stand in for them on Linux, then Noto.
@@ -79,11 +87,11 @@ TForm1::TForm1(FormOptions options)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("KOMA"));
     setFont(WindowFont());
-    move(kLeft, kTop);
-    resize(kMinClientWidth, kMinClientHeight);
     BuildControls();
     ConnectHandlers();
-    frame_watch_ = std::make_unique<FrameWatch>(*this, [this] { FitOuterSize(); });
+    frame_watch_ =
+        std::make_unique<FrameWatch>(*this, [this] { Guarded([this] { FitOuterSize(); }); });
+    PlaceBeforeShow();
     Guarded([this] { FormCreate(); });
 }
 
@@ -148,7 +156,7 @@ void TForm1::ConnectHandlers() {
         }
     });
     connect(release_timer_, &QTimer::timeout, this,
-            [this] { UnlessSolving([this] { ReleaseAudioWhenSilent(); }); });
+            [this] { Guarded([this] { UnlessSolving([this] { ReleaseAudioWhenSilent(); }); }); });
     connect(radio_button2_, &QRadioButton::toggled, this, [this](bool checked) {
         if (checked) {
             Guarded([this] { RadioButton2Click(); });
@@ -164,8 +172,8 @@ void TForm1::ConnectHandlers() {
         QMetaObject::invokeMethod(
             this,
             [this, kind] {
-                UnlessSolving(
-                    [this, kind] { Guarded([this, kind] { MediaPlayer1Notify(kind); }); });
+                Guarded(
+                    [this, kind] { UnlessSolving([this, kind] { MediaPlayer1Notify(kind); }); });
             },
             Qt::QueuedConnection);
     });
@@ -183,8 +191,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == radio_button1_ && event->type() == QEvent::MouseButtonRelease &&
         holding_reports_) {
-        QMetaObject::invokeMethod(
-            this, [this] { ReportHeld(); }, Qt::QueuedConnection);
+        // Like the music's notifications, the reports wait for a running solve to end.
+        Guarded([this] {
+            QMetaObject::invokeMethod(
+                this, [this] { Guarded([this] { UnlessSolving([this] { ReportHeld(); }); }); },
+                Qt::QueuedConnection);
+        });
         return false;  // the release completes the click, if it is one
     }
     if ((watched == button1_ || watched == button3_) && event->type() == QEvent::KeyPress &&
@@ -196,20 +208,29 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TForm1::Guarded(const std::function<void()>& handler) {
-    std::string failure;
+void TForm1::Guarded(const std::function<void()>& handler) noexcept {
     try {
         handler();
-        return;
+    } catch (const std::bad_alloc&) {
+        Report(sound::kNoMemory);  // not "std::bad_alloc"
     } catch (const std::exception& error) {
-        failure = error.what();
+        Report(error.what());
     } catch (...) {
-        failure = sound::kUnknownError;
+        Report(sound::kUnknownError);
     }
-    if (holding_reports_) {
-        held_reports_.push_back(std::move(failure));
-    } else {
-        ShowErrorBox(failure, screen());
+}
+
+void TForm1::Report(const char* failure) noexcept {
+    try {
+        if (holding_reports_) {
+            held_reports_.emplace_back(failure);
+        } else {
+            ShowErrorBox(failure, screen());
+        }
+    } catch (...) {
+        // Not even the box could be shown (no memory left for it): said where it can be, and
+        // the game goes on.
+        std::fprintf(stderr, "koma: %s\n", failure);
     }
 }
 
@@ -251,7 +272,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     if (solving_) {
         // The close box waits like any other input; the window closes once the solve is done.
         event->ignore();
-        held_.emplace_back([this] { close(); });
+        Guarded([this] { held_.emplace_back([this] { close(); }); });
         return;
     }
     QWidget::closeEvent(event);
@@ -271,17 +292,30 @@ void TForm1::ReleaseAudioWhenSilent() {
     }
 }
 
+void TForm1::PlaceBeforeShow() {
+    // The window is designed by its outer size: where the frame is known before the window
+    // shows, the window manager draws it at that size from the start.
+    resize(fitted_size_);
+    if (const std::optional<QMargins> frame = FrameBeforeShow(*this)) {
+        fitted_size_ = fitted_size_.expandedTo(QSize(kOuterWidth, kOuterHeight).shrunkBy(*frame));
+        resize(fitted_size_);
+    }
+    SetFramePositionBeforeShow(*this, QPoint(kLeft, kTop));
+}
+
 void TForm1::FitOuterSize() {
-    // The window is designed by its outer size; the client area is what the frame leaves, and
-    // never less than the controls need. A maximised window, or one the player has resized,
-    // is left as it is.
+    // The client area is what the frame leaves of the outer size, and never less than the
+    // controls need. A maximised window, or one the player has resized, is left as it is.
     const QSize frame = FrameSize(*this);
     if (frame.isNull() || windowState() != Qt::WindowNoState || size() != fitted_size_) {
         return;
     }
-    fitted_size_ = QSize(std::max(kMinClientWidth, kOuterWidth - frame.width()),
-                         std::max(kMinClientHeight, kOuterHeight - frame.height()));
-    resize(fitted_size_);
+    const QSize fit(std::max(kMinClientWidth, kOuterWidth - frame.width()),
+                    std::max(kMinClientHeight, kOuterHeight - frame.height()));
+    if (fit != fitted_size_) {
+        fitted_size_ = fit;
+        ResizeInPlace(*this, fit);
+    }
 }
 
 TileImage* TForm1::Image(int number) const {
@@ -299,8 +333,11 @@ void TForm1::RepaintNow() {
 }
 
 void TForm1::AnswerDesktop() {
-    // Qt keeps mouse, key and wheel events queued in their order; what does run here is the
-    // window system's own traffic, and anything of the game's is held by UnlessSolving.
+    // Qt keeps mouse, key and wheel events (and X11's close request) queued in their order.
+    // What runs here is the window system's own traffic (pings, exposes, frame changes and the
+    // frame fit after them) and queued events; those of the game's own (the music's
+    // notifications, the output's release check, held reports, a close from elsewhere) go
+    // through UnlessSolving, which holds them back.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
@@ -313,8 +350,13 @@ bool TForm1::IsSoundOn() const {
 }
 
 void TForm1::PlayEffect() {
-    if (options_.play_effect) {
-        options_.play_effect(kEffectFile);
+    // The fanfare is never worth an error box, nor the notice that follows it: a sound that
+    // cannot be had (not even the memory to read its file) is just not heard.
+    try {
+        if (options_.play_effect) {
+            options_.play_effect(kEffectFile);
+        }
+    } catch (const std::exception&) {
     }
 }
 
@@ -353,9 +395,21 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::ReleaseHeld() {
-    // Queued, in the order they came, behind the input that waited with them.
-    for (std::function<void()>& action : std::exchange(held_, {})) {
-        QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
+    // First the input the window system kept during the solve, in the order it came, then what
+    // the window held, in the order it came: each held action reads the state only when it runs,
+    // so it follows what the player did meanwhile. (The other way round, a held report's box
+    // would swallow the clicks made during the solve, and a held end of the piece would restart
+    // the music an "off" made during the solve has switched off.)
+    if (!held_.empty()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, actions = std::exchange(held_, {})] {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, kInputFirstMs);
+                for (const std::function<void()>& action : actions) {
+                    Guarded(action);
+                }
+            },
+            Qt::QueuedConnection);
     }
     // The X11 input set aside during the solve lies where the event loop looks only when it is
     // woken; without this, a click or close made during the solve would wait for the next

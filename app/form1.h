@@ -79,14 +79,20 @@ class TForm1 : public QWidget, public View {
     TileImage* Image(int number) const;  // Image1 … Image16
     void BuildControls();
     void ConnectHandlers();
+    void PlaceBeforeShow();
     void FitOuterSize();
     void ReleaseAudioWhenSilent();
     // Runs `action` now, or, while the computer solves, queued behind the solve's end.
     void UnlessSolving(std::function<void()> action);
     void ReleaseHeld();
     // Runs one handler; a failure inside it is reported in the error box and the program
-    // carries on. No exception ever reaches Qt.
-    void Guarded(const std::function<void()>& handler);
+    // carries on. No exception ever reaches Qt: every entry from the event loop into the game's
+    // code goes through here (handlers, timers, queued notifications, held actions and reports,
+    // the frame fit).
+    void Guarded(const std::function<void()>& handler) noexcept;
+    // The error box for one failure, or, from a press on RadioButton1 to the end of its release,
+    // kept for ReportHeld.
+    void Report(const char* failure) noexcept;
     // Shows what failed while a press on RadioButton1 was held, in order.
     void ReportHeld();
 

@@ -3,29 +3,16 @@
 #include <xcb/xcb.h>
 
 #include <QEvent>
-#include <QGuiApplication>
 #include <QMetaObject>
 #include <QWidget>
 #include <QWindow>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
 
 namespace koma::app {
 namespace {
 
 std::uint32_t FrameExtentsAtom() {
-    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (x11 == nullptr || x11->connection() == nullptr) {
-        return 0;
-    }
-    xcb_connection_t* const connection = x11->connection();
-    constexpr char kName[] = "_NET_FRAME_EXTENTS";
-    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof kName - 1, kName),
-                              nullptr),
-        &std::free);
-    return reply != nullptr ? reply->atom : 0;
+    xcb_connection_t* const connection = X11Connection();
+    return connection != nullptr ? InternAtom(connection, "_NET_FRAME_EXTENTS") : 0;
 }
 
 }  // namespace

@@ -7,14 +7,19 @@
 #include "app/game_sound.h"
 #include "app/lost_window_watch.h"
 #include "app/platform_choice.h"
+#include "app/start_room.h"
 
 int main(int argc, char* argv[]) {
     // The game reads no command line: Qt gets only the program's name, so options such as
     // -reverse or -style cannot change it.
     int qt_argc = argc > 0 ? 1 : 0;
     char* qt_argv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
-    // Before Qt starts: without a display Qt would abort with a core dump.
-    const koma::app::PlatformChoice platform = koma::app::ChoosePlatform();
+    // Before Qt starts: without a display Qt would abort with a core dump, and without the
+    // memory or the threads it needs it would wait for ever.
+    koma::app::PlatformChoice platform = koma::app::ChoosePlatform();
+    if (platform.problem.empty()) {
+        platform.problem = koma::app::StartRoomProblem();
+    }
     koma::app::ApplyPlatformChoice(platform);
     std::optional<koma::app::PlatformStartGuard> platform_start(std::in_place);
     QApplication application(qt_argc, qt_argv);

@@ -1,6 +1,6 @@
-// A watch on the X11 events the application receives, before Qt handles them. It installs
-// itself for its lifetime and tells a subclass of each X11 event; Qt still sees every event.
-// On other platforms it is told nothing.
+// The game's way into X11 beside Qt: the connection Qt opened, its atoms, and a watch on the
+// events the application receives before Qt handles them. On other platforms there is no
+// connection and the watch is told nothing.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -8,8 +8,15 @@
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
 #include <cstdint>
+#include <string_view>
 
 namespace koma::app {
+
+// Qt's own X11 connection; nullptr on other platforms. Needs the application object.
+xcb_connection_t* X11Connection();
+
+// The atom named `name`, made if it does not exist yet; 0 when the server does not answer.
+std::uint32_t InternAtom(xcb_connection_t* connection, std::string_view name);
 
 class XcbEventWatch : public QAbstractNativeEventFilter {
   public:

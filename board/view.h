@@ -18,8 +18,9 @@ class View {
     // Paints the whole window now, before returning, without running the event loop.
     virtual void RepaintNow() = 0;
     // Between the solver's steps, after the repaint: answers what the window system asks of a
-    // live window (pings, exposes, moves by the window manager). Player input, a close request
-    // and the game's own queued events keep waiting until the solve has returned.
+    // live window (pings, exposes, moves by the window manager). Player input (and X11's close
+    // request) keeps waiting until the solve has returned; of the game's own queued events only
+    // those the window holds back while it solves wait too, the rest runs here.
     virtual void AnswerDesktop() = 0;
     // A modal notice titled "KOMA" with one OK button; returns once the player closed it.
     virtual void ShowNotice(std::string_view text) = 0;

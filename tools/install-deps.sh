@@ -15,7 +15,7 @@ packages=(
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(
         libgtest-dev libgmock-dev libbenchmark-dev
-        xvfb xdotool x11-utils imagemagick openbox
+        xvfb xdotool x11-utils imagemagick openbox mutter
         desktop-file-utils appstream dpkg-dev fakeroot file lintian
         pulseaudio pulseaudio-utils pipewire wireplumber pipewire-pulse dbus-daemon
     )

@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include <gtest/gtest.h>
+#include <QDialog>
 #include <QGroupBox>
 #include <QImage>
 #include <QPushButton>
@@ -211,15 +212,46 @@ TEST(Dialogs, ErrorBoxEndsJapaneseTextWithAFullStop) {
 }
 
 TEST(Dialogs, NoticeClosesByEnterEscapeAndTheCloseBox) {
-    for (const auto& close : std::vector<std::function<void(QMessageBox&)>>{
-             [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); },
-             [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); },
-             [](QMessageBox& box) { box.close(); },
+    for (const auto& close : std::vector<std::function<void(QDialog&)>>{
+             [](QDialog& box) { QTest::keyClick(&box, Qt::Key_Return); },
+             [](QDialog& box) { QTest::keyClick(&box, Qt::Key_Escape); },
+             [](QDialog& box) { box.close(); },
          }) {
         ModalCloser closer(close);
         ShowNotice("できた!!!!");  // returns only once closed
         ASSERT_EQ(closer.seen.size(), 1U);
         EXPECT_EQ(closer.seen[0].text, "できた!!!!");
+    }
+}
+
+// The notice looks like a message box: its text in the middle, with no room kept for an icon,
+// in a box of fixed size whose frame offers the close box alone and leaves the title room.
+TEST(Dialogs, NoticeCentresItsTextInAFixedBoxThatOnlyCloses) {
+    for (const char* text : {"できた!!!!", "Hy0エラー2"}) {
+        ModalCloser closer([](QDialog& box) {
+            const QImage look = box.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            const QColor paper(look.pixel(2, 2));
+            int left = look.width();
+            int right = -1;
+            for (int y = 0; y < look.height() / 2; ++y) {  // the text, above the button
+                for (int x = 0; x < look.width(); ++x) {
+                    if (qGray(look.pixel(x, y)) < paper.lightness() - 80) {
+                        left = std::min(left, x);
+                        right = std::max(right, x);
+                    }
+                }
+            }
+            ASSERT_LT(left, right) << "no text";
+            EXPECT_LE(std::abs(left + right + 1 - look.width()), 3) << left << "–" << right;
+            EXPECT_EQ(box.minimumSize(), box.maximumSize());
+            EXPECT_GE(box.width(), 200) << "no room for the title";
+            const Qt::WindowFlags flags = box.windowFlags();
+            EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint));
+            EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+            box.close();
+        });
+        ShowNotice(text);
+        EXPECT_EQ(closer.seen.size(), 1U);
     }
 }
 

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QString>
@@ -21,7 +23,7 @@ class ModalCloser {
     };
 
     // `close` decides how each box is closed; by default its OK button is clicked.
-    explicit ModalCloser(std::function<void(QMessageBox&)> close = {}) : close_(std::move(close)) {
+    explicit ModalCloser(std::function<void(QDialog&)> close = {}) : close_(std::move(close)) {
         QObject::connect(&timer_, &QTimer::timeout, [this] { CloseOpenBox(); });
         timer_.start(2);
     }
@@ -31,24 +33,45 @@ class ModalCloser {
     std::function<void()> on_box;
 
   private:
+    // The error box is a QMessageBox; the notice is a dialog of its own with one label.
+    static Seen Read(QDialog& box) {
+        const auto buttons = static_cast<int>(box.findChildren<QPushButton*>().size());
+        if (const auto* message = qobject_cast<QMessageBox*>(&box)) {
+            return {box.windowTitle(), message->text(), message->icon(), buttons};
+        }
+        const auto* label = box.findChild<QLabel*>();
+        return {box.windowTitle(), label != nullptr ? label->text() : QString(),
+                QMessageBox::NoIcon, buttons};
+    }
+
+    static QPushButton* DefaultButton(QDialog& box) {
+        for (QPushButton* button : box.findChildren<QPushButton*>()) {
+            if (button->isDefault()) {
+                return button;
+            }
+        }
+        return nullptr;
+    }
+
     void CloseOpenBox() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
         if (box == nullptr || !box->isVisible()) {
             return;
         }
-        seen.push_back({box->windowTitle(), box->text(), box->icon(),
-                        static_cast<int>(box->buttons().size())});
+        seen.push_back(Read(*box));
         if (on_box) {
             on_box();
         }
         if (close_) {
             close_(*box);
+        } else if (QPushButton* const ok = DefaultButton(*box)) {
+            ok->click();
         } else {
-            box->defaultButton()->click();
+            box->reject();
         }
     }
 
-    std::function<void(QMessageBox&)> close_;
+    std::function<void(QDialog&)> close_;
     QTimer timer_;
 };
 

@@ -5,6 +5,7 @@
 #include <QTest>
 #include <QTimer>
 #include <memory>
+#include <new>
 
 #include "form_fixture.h"
 #include "modal_closer.h"
@@ -102,6 +103,23 @@ TEST_F(SoundSwitch, OffReleasesTheAudioOnceNothingSounds) {
     EXPECT_EQ(asked, 2) << "still asking once released";
 }
 
+// Every entry from the event loop into the game runs guarded, the timer's too: a failure of the
+// output's release after sound off ends in the error box, and the game goes on.
+TEST_F(SoundSwitch, AFailedReleaseOfTheOutputIsReportedAndTheGameGoesOn) {
+    FormOptions options = Options();
+    options.release_audio = []() -> bool { throw sound::SoundError("出力を閉じられません"); };
+    TForm1 window(std::move(options));
+    const testing::FormProbe window_probe{window};
+    ModalCloser closer;
+    QTest::mouseClick(window_probe.RadioButton2(), Qt::LeftButton);
+    QTest::mouseClick(window_probe.RadioButton1(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(closer.seen.size(), 1U, 5000);
+    EXPECT_EQ(closer.seen[0].text, "出力を閉じられません.");
+    music.ClearLog();
+    QTest::mouseClick(window_probe.RadioButton2(), Qt::LeftButton);
+    EXPECT_EQ(music.log, (Log{"seek", "play"}));
+}
+
 TEST_F(SoundSwitch, RightButtonPressOnOffResumesWhereItStopped) {
     SwitchOn();
     music.position = 250;  // somewhere in the piece
@@ -190,6 +208,21 @@ TEST_F(SoundSwitch, CompletionPlaysTheFanfareOnlyWithSoundOn) {
     PressCell(0, 1);
     EXPECT_EQ(effects, std::vector<std::string>{"一等賞.wav"});
     EXPECT_TRUE(music.playing) << "the music goes on under the fanfare";
+}
+
+// A fanfare that cannot be had, not even the memory to read its file, leaves the completion as
+// it is: the notice, and no error box.
+TEST_F(SoundSwitch, AFanfareWithoutMemoryStillEndsInTheNotice) {
+    FormOptions options = Options();
+    options.play_effect = [](const std::string&) { throw std::bad_alloc(); };
+    TForm1 window(std::move(options));
+    const testing::FormProbe window_probe{window};
+    QTest::mouseClick(window_probe.RadioButton2(), Qt::LeftButton);
+    window_probe.PlayToOneSlideShortOfTheGoal();
+    ModalCloser closer;
+    window_probe.PressCell({0, 1});
+    ASSERT_EQ(closer.seen.size(), 1U);
+    EXPECT_EQ(closer.seen[0].text, "できた!!!!");
 }
 
 TEST(SoundSwitchWithoutMusic, OneErrorBoxBeforeTheWindowThenTheGamePlays) {

@@ -165,38 +165,59 @@ TEST_F(CleanExit, AnXServerIsPreferredToWayland) {
     ExpectCleanExit(game.process());
 }
 
+// The game started under a limit that prlimit sets ("--nproc=4", "--as=BYTES"), in a folder of
+// its own with the two sound files. A limit on processes does not hold for root: the game then
+// runs as nobody, from a copy in that folder (the build may lie where nobody may enter, such as
+// root's home), with its sound module, which it finds beside itself.
+class LimitedStart {
+  public:
+    explicit LimitedStart(const QString& limit) {
+        QFile::setPermissions(folder_.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                  QFile::ExeOwner | QFile::ReadOther |
+                                                  QFile::ExeOther);
+        for (const char* name : {"koma.mid", "一等賞.wav"}) {
+            const QString file = QString::fromUtf8(name);
+            ok_ = ok_ &&
+                  QFile::copy(QStringLiteral(KOMA_ASSETS_DIR "/") + file, folder_.filePath(file));
+        }
+        QString binary = QStringLiteral(KOMA_BINARY);
+        if (geteuid() == 0 && limit.startsWith(QLatin1String("--nproc"))) {
+            program_ = QStringLiteral("setpriv");
+            arguments_ << QStringLiteral("--reuid=65534") << QStringLiteral("--regid=65534")
+                       << QStringLiteral("--clear-groups") << QStringLiteral("prlimit");
+            const QFileInfo built(binary);
+            for (const QString& name : {built.fileName(), QStringLiteral("koma-sound.so")}) {
+                ok_ = ok_ && QFile::copy(built.dir().filePath(name), folder_.filePath(name));
+                QFile::setPermissions(folder_.filePath(name), QFile::ReadOwner | QFile::ExeOwner |
+                                                                  QFile::ReadOther |
+                                                                  QFile::ExeOther);
+            }
+            binary = folder_.filePath(built.fileName());
+        }
+        arguments_ << limit << QStringLiteral("--") << binary;
+    }
+
+    bool ok() const { return ok_ && folder_.isValid(); }
+    void Start(QProcess& game) const {
+        game.setWorkingDirectory(folder_.path());
+        game.start(program_, arguments_);
+    }
+
+  private:
+    QTemporaryDir folder_;
+    bool ok_ = true;
+    QString program_ = QStringLiteral("prlimit");
+    QStringList arguments_;
+};
+
 // A user allowed four processes: starting the synthesiser must not need threads it cannot have
 // (OpenMP ended the whole game when it could not start one).
 TEST_F(CleanExit, SoundOnUnderAProcessLimitKeepsTheGameGoing) {
-    QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
-    QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                             QFile::ReadOther | QFile::ExeOther);
-    for (const char* name : {"koma.mid", "一等賞.wav"}) {
-        const QString file = QString::fromUtf8(name);
-        ASSERT_TRUE(QFile::copy(QStringLiteral(KOMA_ASSETS_DIR "/") + file, folder.filePath(file)));
-    }
-    QStringList command;
-    QString binary = QStringLiteral(KOMA_BINARY);
-    if (geteuid() == 0) {  // the limit does not hold for root
-        command << QStringLiteral("--reuid=65534") << QStringLiteral("--regid=65534")
-                << QStringLiteral("--clear-groups") << QStringLiteral("prlimit");
-        // The build may lie where nobody may enter (root's home): the game and its sound
-        // module, which it finds beside itself, go into the game's folder.
-        const QFileInfo built(binary);
-        for (const QString& name : {built.fileName(), QStringLiteral("koma-sound.so")}) {
-            ASSERT_TRUE(QFile::copy(built.dir().filePath(name), folder.filePath(name)))
-                << name.toStdString();
-            QFile::setPermissions(folder.filePath(name), QFile::ReadOwner | QFile::ExeOwner |
-                                                             QFile::ReadOther | QFile::ExeOther);
-        }
-        binary = folder.filePath(built.fileName());
-    }
-    command << QStringLiteral("--nproc=4") << QStringLiteral("--") << binary;
+    const LimitedStart start(QStringLiteral("--nproc=4"));
+    ASSERT_TRUE(start.ok());
     QProcess game;
     game.setProcessEnvironment(GameEnvironment(x));
-    game.setWorkingDirectory(folder.path());
-    game.start(geteuid() == 0 ? QStringLiteral("setpriv") : QStringLiteral("prlimit"), command);
+    start.Start(game);
     ASSERT_TRUE(game.waitForStarted(5000));
 
     const QString window = SoundOnFor(0);
@@ -208,7 +229,9 @@ TEST_F(CleanExit, SoundOnUnderAProcessLimitKeepsTheGameGoing) {
 
 // The game ends, without opening a window, in one line naming `named` and status 1, not with
 // Qt's abort and a core dump. `environment` starts from the caller's, with no display in it.
-void ExpectOneLineAndStatusOne(const QStringList& environment, const QString& named) {
+// `start`, when given, starts the game instead, under its limit.
+void ExpectOneLineAndStatusOne(const QStringList& environment, const QString& named,
+                               const LimitedStart* start = nullptr) {
     const QTemporaryDir runtime;  // no Wayland socket in it
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":9876"));
@@ -220,8 +243,12 @@ void ExpectOneLineAndStatusOne(const QStringList& environment, const QString& na
     }
     QProcess game;
     game.setProcessEnvironment(env);
-    game.start(QStringLiteral(KOMA_BINARY), {});
-    ASSERT_TRUE(game.waitForFinished(kPromptlyMs));
+    if (start != nullptr) {
+        start->Start(game);
+    } else {
+        game.start(QStringLiteral(KOMA_BINARY), {});
+    }
+    ASSERT_TRUE(game.waitForFinished(kPromptlyMs)) << "the game waits for ever";
     EXPECT_EQ(game.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(game.exitCode(), 1);
     const QByteArray said = game.readAllStandardError();
@@ -244,6 +271,22 @@ TEST(StartUp, APlatformThatCannotStartEndsWithOneLineAndStatusOne) {
     ExpectOneLineAndStatusOne({display, QStringLiteral("QT_QPA_PLATFORM=koma-no-such-platform"),
                                QStringLiteral("LC_ALL=C")},
                               QStringLiteral("\"koma-no-such-platform\""));
+}
+
+// Without the memory or the threads Qt needs for the window (an address-space limit of 100 MiB,
+// a user allowed two processes) the game ends the same way, instead of waiting for ever.
+TEST(StartUp, WithoutRoomForTheWindowEndsWithOneLineAndStatusOne) {
+    const XServer x;
+    ASSERT_TRUE(x.ok()) << "Xvfb did not start";
+    const QStringList display{QStringLiteral("DISPLAY=") + x.display()};
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's allocator cannot work under such a limit
+    const LimitedStart small_memory(QStringLiteral("--as=%1").arg(100 << 20));
+    ASSERT_TRUE(small_memory.ok());
+    ExpectOneLineAndStatusOne(display, QStringLiteral("memory"), &small_memory);
+#endif
+    const LimitedStart two_processes(QStringLiteral("--nproc=2"));
+    ASSERT_TRUE(two_processes.ok());
+    ExpectOneLineAndStatusOne(display, QStringLiteral("threads"), &two_processes);
 }
 
 }  // namespace

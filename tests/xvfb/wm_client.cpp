@@ -1,5 +1,7 @@
 #include "wm_client.h"
 
+#include <QElapsedTimer>
+#include <QThread>
 #include <cstdlib>
 #include <cstring>
 
@@ -128,6 +130,103 @@ std::optional<WmClient::Placement> WmClient::Place(std::uint32_t window) const {
                                    static_cast<int>(side[1]), static_cast<int>(side[3]));
     }
     return placement;
+}
+
+std::optional<WmClient::Placement> WmClient::WaitForPlacement(
+    std::uint32_t window, const std::function<bool(const Placement&)>& done, int timeout_ms) const {
+    QElapsedTimer clock;
+    clock.start();
+    std::optional<Placement> placement;
+    while (clock.elapsed() < timeout_ms) {
+        placement = Place(window);
+        if (placement && done(*placement)) {
+            break;
+        }
+        QThread::msleep(50);
+    }
+    return placement;
+}
+
+bool WmClient::Viewable(std::uint32_t window) const {
+    const ReplyPtr<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(
+            connection_.get(), xcb_get_window_attributes(connection_.get(), window), nullptr),
+        &std::free);
+    return attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
+QString WmClient::Name(std::uint32_t window) const {
+    const ReplyPtr<xcb_get_property_reply_t> name(
+        xcb_get_property_reply(connection_.get(),
+                               xcb_get_property(connection_.get(), 0, window, XCB_ATOM_WM_NAME,
+                                                XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
+                               nullptr),
+        &std::free);
+    if (name == nullptr || name->format != 8) {
+        return {};
+    }
+    return QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(name.get())),
+                             xcb_get_property_value_length(name.get()));
+}
+
+void WmClient::WatchCreation() const {
+    const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection_.get(), root_, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(connection_.get());
+}
+
+std::vector<std::uint32_t> WmClient::Created() const {
+    std::vector<std::uint32_t> created;
+    constexpr std::uint8_t kSentByClient = 0x80;
+    while (xcb_generic_event_t* const raw = xcb_poll_for_event(connection_.get())) {
+        const ReplyPtr<xcb_generic_event_t> event(raw, &std::free);
+        if ((event->response_type & ~kSentByClient) == XCB_CREATE_NOTIFY) {
+            const auto* made = reinterpret_cast<const xcb_create_notify_event_t*>(raw);
+            if (made->override_redirect == 0) {
+                created.push_back(made->window);
+            }
+        }
+    }
+    return created;
+}
+
+PlacementWatch::PlacementWatch(const QString& display) : client_(display) {
+    if (client_.ok()) {
+        client_.WatchCreation();
+    }
+}
+
+std::vector<WmClient::Placement> PlacementWatch::Follow(const QString& name, int settle_ms,
+                                                        int timeout_ms) {
+    std::vector<WmClient::Placement> seen;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 kept_since = 0;
+    while (client_.ok() && clock.elapsed() < timeout_ms) {
+        if (window_ == 0) {
+            for (const std::uint32_t made : client_.Created()) {
+                created_.push_back(made);
+            }
+            // Qt names more windows than the one shown (its group leader, for one).
+            for (const std::uint32_t candidate : created_) {
+                if (window_ == 0 && client_.Viewable(candidate) &&
+                    client_.Name(candidate) == name) {
+                    window_ = candidate;
+                }
+            }
+        }
+        const auto placed =
+            window_ != 0 && client_.Viewable(window_) ? client_.Place(window_) : std::nullopt;
+        if (placed && (seen.empty() || seen.back().client != placed->client ||
+                       seen.back().frame != placed->frame)) {
+            seen.push_back(*placed);
+            kept_since = clock.elapsed();
+        } else if (!seen.empty() && clock.elapsed() - kept_since >= settle_ms) {
+            break;
+        }
+        QThread::usleep(500);
+    }
+    return seen;
 }
 
 }  // namespace koma::xtest

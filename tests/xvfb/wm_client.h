@@ -10,6 +10,7 @@
 #include <QRect>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -38,6 +39,19 @@ class WmClient {
         QRect Outer() const { return client.marginsAdded(frame); }
     };
     std::optional<Placement> Place(std::uint32_t window) const;
+    // Polls the placement of `window` until `done` holds (a window manager frames a window some
+    // time after it shows) or `timeout_ms` has passed; the last placement seen.
+    std::optional<Placement> WaitForPlacement(std::uint32_t window,
+                                              const std::function<bool(const Placement&)>& done,
+                                              int timeout_ms = 10000) const;
+    // Whether `window` and all its ancestors are mapped.
+    bool Viewable(std::uint32_t window) const;
+    // The window's WM_NAME.
+    QString Name(std::uint32_t window) const;
+    // The top-level windows made since the last call (needs WatchCreation first).
+    std::vector<std::uint32_t> Created() const;
+    // From now on, tells of new top-level windows instead of answered pings.
+    void WatchCreation() const;
 
   private:
     struct Disconnect {
@@ -51,6 +65,25 @@ class WmClient {
     xcb_atom_t net_wm_ping_ = 0;
     xcb_atom_t wm_delete_window_ = 0;
     xcb_atom_t net_frame_extents_ = 0;
+};
+
+// Follows where a window of a given name shows on the screen from before it exists, as fast as
+// the server answers, so that even the window manager's first placement is seen.
+class PlacementWatch {
+  public:
+    // Starts watching at once: make it before the program whose window it follows.
+    explicit PlacementWatch(const QString& display);
+
+    // Each placement the window `name` showed in while viewable, in order, once it has kept the
+    // last one for `settle_ms`; what was seen so far after `timeout_ms`.
+    std::vector<WmClient::Placement> Follow(const QString& name, int settle_ms, int timeout_ms);
+    // The window found by Follow; 0 if none.
+    std::uint32_t window() const { return window_; }
+
+  private:
+    WmClient client_;
+    std::vector<std::uint32_t> created_;
+    std::uint32_t window_ = 0;
 };
 
 }  // namespace koma::xtest

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+#include <csignal>
 
 #include "support/solve_route.h"
 #include "wm_client.h"
@@ -41,7 +42,9 @@ XServer::XServer() {
 }
 
 XServer::~XServer() {
-    window_manager_.terminate();
+    if (window_manager_.processId() > 0 && window_manager_.state() != QProcess::NotRunning) {
+        kill(-static_cast<pid_t>(window_manager_.processId()), SIGTERM);
+    }
     window_manager_.waitForFinished(5000);
     xvfb_.terminate();
     xvfb_.waitForFinished(5000);
@@ -122,29 +125,71 @@ bool XServer::WaitUntilGone(const QString& window, int timeout_ms) const {
     return false;
 }
 
-bool XServer::StartWindowManager(QString& why) {
+QStringList WindowManagerCommand(const QString& name) {
+    // The GNOME and KDE ones want a session bus; on a bare server they get a private one.
+    if (name == QLatin1String("mutter")) {
+        return {QStringLiteral("dbus-run-session"), name, QStringLiteral("--x11"),
+                QStringLiteral("--replace")};
+    }
+    if (name == QLatin1String("kwin_x11")) {
+        return {QStringLiteral("dbus-run-session"), name, QStringLiteral("--replace")};
+    }
+    if (name == QLatin1String("xfwm4") || name == QLatin1String("metacity")) {
+        return {name, QStringLiteral("--replace")};
+    }
+    return {name};
+}
+
+bool XServer::StartWindowManager(QString& why, const QString& name) {
+    const QStringList command = WindowManagerCommand(name);
+    // On this server only, whatever desktop the caller runs in.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display_);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     window_manager_.setProcessEnvironment(env);
-    window_manager_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    window_manager_.start(QStringLiteral("openbox"), {});
+    window_manager_.setStandardOutputFile(QProcess::nullDevice());
+    window_manager_.setStandardErrorFile(QProcess::nullDevice());
+    // Its own process group: the bus daemon beside it ends with it.
+    window_manager_.setChildProcessModifier([] { setsid(); });
+    window_manager_.start(command.first(), command.mid(1));
     if (!window_manager_.waitForStarted(5000)) {
-        why = QStringLiteral("openbox did not start (tools/install-deps.sh --tests installs it)");
+        why = name + QStringLiteral(" did not start (tools/install-deps.sh --tests installs it)");
         return false;
     }
     // It has taken over once it owns the screen's window-manager selection.
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 10000) {
+    while (clock.elapsed() < 20000) {
         if (Run(QStringLiteral("xprop"),
                 {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
                 .contains("window id")) {
             return true;
         }
+        if (window_manager_.state() == QProcess::NotRunning) {
+            break;
+        }
         QThread::msleep(50);
     }
-    why = QStringLiteral("openbox did not take over the screen");
+    why = name + QStringLiteral(" did not take over the screen");
     return false;
+}
+
+CpuLoad::CpuLoad(int loops) {
+    for (int i = 0; i < loops; ++i) {
+        auto loop = std::make_unique<QProcess>();
+        loop->start(QStringLiteral("sh"),
+                    {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+        loops_.push_back(std::move(loop));
+    }
+}
+
+CpuLoad::~CpuLoad() {
+    for (const auto& loop : loops_) {
+        loop->kill();
+        loop->waitForFinished(5000);
+    }
 }
 
 QString XServer::WaitForWindow(const QString& name, int timeout_ms) const {
@@ -180,7 +225,7 @@ QProcessEnvironment GameEnvironment(const XServer& x) {
 }
 
 Game::Game(const XServer& x, const QStringList& arguments, bool with_music,
-           const QStringList& environment) {
+           const QStringList& environment, const QString& program) {
     if (with_music) {
         for (const char* name : {"koma.mid", "一等賞.wav"}) {
             const QString file = QString::fromUtf8(name);
@@ -194,7 +239,7 @@ Game::Game(const XServer& x, const QStringList& arguments, bool with_music,
     }
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(folder_.path());
-    process_.start(QStringLiteral(KOMA_BINARY), arguments);
+    process_.start(program.isEmpty() ? QStringLiteral(KOMA_BINARY) : program, arguments);
     process_.waitForStarted(5000);
 }
 

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <memory>
 #include <vector>
 
 #include "app/form1.h"
@@ -46,14 +47,30 @@ class XServer {
     QStringList Windows(const QString& name) const;
     // Asks a window to close as a window manager's close box does (WM_DELETE_WINDOW).
     bool RequestClose(const QString& window) const;
-    // Starts a real window manager (openbox) on this server; false, with the reason in
-    // `why`, when it cannot.
-    bool StartWindowManager(QString& why);
+    // Starts a real window manager on this server: "openbox", or one of those the desktop
+    // matrix knows (WindowManagerCommand); false, with the reason in `why`, when it cannot.
+    bool StartWindowManager(QString& why, const QString& name = QStringLiteral("openbox"));
 
   private:
     QProcess xvfb_;
-    QProcess window_manager_;
+    QProcess window_manager_;  // in a process group of its own, with its session bus
+    QTemporaryDir runtime_;    // the window manager's XDG_RUNTIME_DIR
     QString display_;
+};
+
+// How a window manager is started on a bare X server, e.g. mutter with a session bus of its own.
+QStringList WindowManagerCommand(const QString& name);
+
+// Busy loops beside the game for as long as this lives: a loaded desktop.
+class CpuLoad {
+  public:
+    explicit CpuLoad(int loops);
+    ~CpuLoad();
+    CpuLoad(const CpuLoad&) = delete;
+    CpuLoad& operator=(const CpuLoad&) = delete;
+
+  private:
+    std::vector<std::unique_ptr<QProcess>> loops_;
 };
 
 // What the game runs with on `x`: its display, silent audio, none of the caller's Qt settings.
@@ -62,9 +79,10 @@ QProcessEnvironment GameEnvironment(const XServer& x);
 // The game started in a folder of its own with its two sound files, silent audio.
 class Game {
   public:
-    // `environment` (NAME=value) is added to the game's environment last.
+    // `environment` (NAME=value) is added to the game's environment last; `program` is the
+    // game built here unless given.
     Game(const XServer& x, const QStringList& arguments = {}, bool with_music = true,
-         const QStringList& environment = {});
+         const QStringList& environment = {}, const QString& program = {});
     ~Game();
     Game(const Game&) = delete;
     Game& operator=(const Game&) = delete;

@@ -1,0 +1,14 @@
+// What the system must leave the game for Qt to open its window at all. Without it Qt does not
+// fail cleanly: under a small address-space limit its X11 reader thread dies and the program
+// waits for ever on an X reply (or aborts), and when no thread can be started its session-bus
+// connection waits for ever for one. Asked before Qt starts, like the display.
+#pragma once
+
+#include <string>
+
+namespace koma::app {
+
+// Why the window cannot be opened for want of memory or of threads; empty when it can.
+std::string StartRoomProblem();
+
+}  // namespace koma::app
