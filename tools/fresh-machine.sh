@@ -287,8 +287,8 @@ in_root() {
 }
 apt_get="DEBIAN_FRONTEND=noninteractive apt-get -y --no-install-recommends"
 
-# Runs the step named NAME, a function, with its log in the results; times it, and ends the
-# package's steps when it fails.
+# Runs the step named NAME, a function that returns how it went, with its log in the results;
+# times it, and ends the package's steps when it fails.
 step() {
     local name=$1 function=$2
     log "$name (log: $results/$function.log)"
@@ -309,11 +309,11 @@ build_dependencies() {
 # Without the tests when KOMA_NOCHECK is set (CI's run, after ./check.sh).
 source_and_binary() {
     in_root "$user" "$1" "cd $source_dir && packaging/orig-tarball.sh && dpkg-buildpackage -us -uc" \
-        ${KOMA_NOCHECK:+DEB_BUILD_OPTIONS=nocheck}
+        ${KOMA_NOCHECK:+DEB_BUILD_OPTIONS=nocheck} || return
     find "$root$packages" -maxdepth 1 -type f -name 'koma*' -exec cp -t "$results" {} +
 }
 lintian_on_changes() {
-    in_root root "$1" "$apt_get install lintian"
+    in_root root "$1" "$apt_get install lintian" || return
     in_root "$user" "$results/lintian.txt" "lintian --pedantic $packages/koma_${version}_$arch.changes" ||
         true
     cat "$results/lintian.txt" >>"$1"
@@ -337,10 +337,10 @@ rebuild_varied() {
     local folder=/srv/rebuild/in/another/folder
     in_root root "$1" "$apt_get install faketime locales && localedef -i ja_JP -c -f UTF-8 ja_JP.UTF-8 &&
                        mkdir -p $folder && cp $packages/koma_$version.dsc $packages/koma_*.tar.* $folder/ &&
-                       chown -R $rebuilder: /srv/rebuild"
+                       chown -R $rebuilder: /srv/rebuild" || return
     in_root "$rebuilder" "$1" "umask 002 && cd $folder && dpkg-source -x koma_$version.dsc koma &&
                                cd koma && faketime -f +31h dpkg-buildpackage -us -uc -b" \
-        TZ=XST-14 LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 DEB_BUILD_OPTIONS=nocheck
+        TZ=XST-14 LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 DEB_BUILD_OPTIONS=nocheck || return
     (cd "$root$packages" && sha256sum koma*.deb) | tee "$results/sha256sums"
     (cd "$root$folder" && sha256sum koma*.deb) | tee "$results/sha256sums.rebuilt"
     cmp "$results/sha256sums" "$results/sha256sums.rebuilt"
