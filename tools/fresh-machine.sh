@@ -321,9 +321,13 @@ lintian_on_changes() {
     ! grep -E '^[EW]: ' "$results/lintian.txt" |
         grep -vE ' (bogus-mail-host|mail-address-loops-or-bounces) '
 }
+# After ./check.sh (CI's run) the real-window tests it has built are used again.
 install_and_autopkgtest() {
+    local reuse=
+    [[ "$mode" == both ]] && reuse="--env=KOMA_TEST_BUILD=/root/koma/build/release"
     in_root root "$1" "$apt_get install $packages/koma_${version}_$arch.deb autopkgtest &&
-                       autopkgtest -B $packages/koma_${version}_$arch.deb $packages/koma_$version.dsc -- null" ||
+                       autopkgtest -B $reuse $packages/koma_${version}_$arch.deb \
+                           $packages/koma_$version.dsc -- null" ||
         { summarise_autopkgtest "$1"; return 1; }
     summarise_autopkgtest "$1"
 }
