@@ -314,8 +314,9 @@ source_and_binary() {
 }
 lintian_on_changes() {
     in_root root "$1" "$apt_get install lintian" || return
-    in_root "$user" "$results/lintian.txt" "lintian --pedantic $packages/koma_${version}_$arch.changes" ||
-        true
+    # With the overridden tags shown too (O:), so that nothing passes unseen.
+    in_root "$user" "$results/lintian.txt" \
+        "lintian --pedantic --show-overrides $packages/koma_${version}_$arch.changes" || true
     cat "$results/lintian.txt" >>"$1"
     # The placeholder maintainer address is for whoever maintains the package to set.
     ! grep -E '^[EW]: ' "$results/lintian.txt" |
@@ -332,7 +333,8 @@ install_and_autopkgtest() {
     summarise_autopkgtest "$1"
 }
 summarise_autopkgtest() {
-    sed -n '/^@@@@@@@@@@@@@@@@@@@@ summary/,$p' "$1" | tail -n +2 >"$results/autopkgtest-summary.txt"
+    # The lines between autopkgtest's "@@@ summary" line and its next line of its own.
+    awk '/^autopkgtest \[/ { on = / @+ summary$/; next } on' "$1" >"$results/autopkgtest-summary.txt"
     cat "$results/autopkgtest-summary.txt"
 }
 # As another user, from the source package, in another folder, a day and seven hours later, 14
@@ -343,7 +345,9 @@ rebuild_varied() {
                        mkdir -p $folder && cp $packages/koma_$version.dsc $packages/koma_*.tar.* $folder/ &&
                        chown -R $rebuilder: /srv/rebuild" || return
     in_root "$rebuilder" "$1" "umask 002 && cd $folder && dpkg-source -x koma_$version.dsc koma &&
-                               cd koma && faketime -f +31h dpkg-buildpackage -us -uc -b" \
+                               cd koma && faketime -f +31h bash -c 'echo \$(id -un) in \$PWD, \
+                                   umask \$(umask), TZ=\$TZ, LC_ALL=\$LC_ALL, \$(date)' &&
+                               faketime -f +31h dpkg-buildpackage -us -uc -b" \
         TZ=XST-14 LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 DEB_BUILD_OPTIONS=nocheck || return
     (cd "$root$packages" && sha256sum koma*.deb) | tee "$results/sha256sums"
     (cd "$root$folder" && sha256sum koma*.deb) | tee "$results/sha256sums.rebuilt"
