@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Builds the Debian package, checks that apt can resolve it and that lintian finds nothing to
-# warn about, validates its menu entry and metadata, reads the hardening out of the game
-# binary, checks that the sound libraries are the sound module's alone (and still in Depends),
-# then unpacks it into a throw-away folder (it is never installed here) and types `koma` in
-# another folder, under Xvfb: one window titled "KOMA" must appear, with the window class the
-# menu entry names, and no error box in front of it (the music was found), nor after sound is
-# switched on (the game found its sound module in the package's private folder).
-#   package_check.sh BUILD_DIR
+# What the Debian package is made of, checked from this build folder without building the
+# package (dpkg-buildpackage, which builds it all again, is for tools/fresh-machine.sh and CI):
+#   - the source package: the upstream tarball and debian/ go through dpkg-source and lintian;
+#   - the install, as debian/rules makes it (cmake --install into /usr): exactly the package's
+#     files, a menu entry and metadata that validate, the hardening in the game binary, the
+#     sound libraries the sound module's alone and still found by dpkg-shlibdeps;
+#   - the installed `koma` command, typed in another folder under Xvfb: one window titled
+#     "KOMA" with the menu entry's window class and no error box in front of it (the music was
+#     found), nor after sound is switched on (the module came from the private folder).
+#   package_check.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
-build=$1
+source_dir=$1
+build=$2
 work=$(mktemp -d)
 xvfb_pid=
 game_pid=
@@ -19,29 +22,42 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
-
 # In the POSIX locale of a minimal system, which the packaging must not depend on.
-LC_ALL=C cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >/dev/null
-deb=$(ls "$work"/out/koma_*.deb)
-echo "package: $(basename "$deb"), $(du -k "$deb" | cut -f1) KiB"
-dpkg-deb -f "$deb" Depends Installed-Size
+export LC_ALL=C
 
-apt-get install --simulate "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt cannot resolve the package"; }
-# The maintainer address is the builder's to set (KOMA_MAINTAINER); the rest must be clean.
+# The source package, from a copy of the source (dpkg-source writes beside it).
+version=$(cd "$source_dir" && dpkg-parsechangelog -S Version)
+copy=$work/source/koma-${version%-*}
+mkdir -p "$copy"
+tar -C "$source_dir" --exclude=./.git --exclude=./build --exclude=./out --exclude='./obj-*' \
+    --exclude=./debian/koma --exclude=./debian/.debhelper -cf - . | tar -C "$copy" -xf -
+"$source_dir/packaging/orig-tarball.sh" "$copy" >/dev/null
+(cd "$work/source" && dpkg-source -b "${copy##*/}" >/dev/null) || fail "dpkg-source cannot build it"
+# The maintainer address is a placeholder for whoever maintains the package.
 lintian --pedantic --fail-on error,warning \
-    --suppress-tags bogus-mail-host,mail-address-loops-or-bounces "$deb" ||
-    fail "lintian found problems"
+    --suppress-tags bogus-mail-host,mail-address-loops-or-bounces \
+    "$work/source/koma_$version.dsc" || fail "lintian found problems in the source package"
 
 root=$work/root
-dpkg-deb -x "$deb" "$root"
-entry=$(ls "$root"/usr/share/applications/*.desktop)
+DESTDIR=$root cmake --install "$build" --prefix /usr >/dev/null
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+expected="usr/games/koma
+usr/lib/$multiarch/koma/koma-sound.so
+usr/libexec/koma/koma
+usr/share/applications/jp.koma.Koma.desktop
+usr/share/games/koma/koma.mid
+usr/share/games/koma/一等賞.wav
+$(printf 'usr/share/icons/hicolor/%sx%s/apps/koma.png\n' 128 128 16 16 256 256 32 32 48 48 64 64)
+usr/share/man/man6/koma.6.gz
+usr/share/metainfo/jp.koma.Koma.metainfo.xml"
+installed=$(cd "$root" && find . -type f -printf '%P\n' | sort)
+[[ "$installed" == "$(sort <<<"$expected")" ]] ||
+    fail "the install holds other files than the package's: $(diff <(sort <<<"$expected") - <<<"$installed")"
+
+entry=$root/usr/share/applications/jp.koma.Koma.desktop
 desktop-file-validate "$entry" || fail "menu entry does not validate"
 appstreamcli validate --pedantic --no-net --explain "$root"/usr/share/metainfo/*.metainfo.xml ||
     fail "metadata does not validate"
-for size in 16 32 48 64 128 256; do
-    [[ -f "$root/usr/share/icons/hicolor/${size}x${size}/apps/koma.png" ]] || fail "no ${size}px icon"
-done
-
 # What the menu would run, and where.
 exec_line=$(sed -n 's/^Exec=//p' "$entry")
 path_line=$(sed -n 's/^Path=//p' "$entry")
@@ -53,21 +69,21 @@ wm_class=$(sed -n 's/^StartupWMClass=//p' "$entry")
 # Debian's hardening: read-only relocations bound at start, a position-independent
 # executable, the stack protector and fortified libc calls.
 game=$root/usr/libexec/koma/koma
+module=$root/usr/lib/$multiarch/koma/koma-sound.so
 elf=$(readelf -lW -dW --dyn-syms "$game")
 grep -q GNU_RELRO <<<"$elf" || fail "no RELRO"
 grep -q 'FLAGS_1.*NOW.*PIE' <<<"$elf" || fail "not bound at start (-z now) or not PIE"
 grep -q __stack_chk_fail <<<"$elf" || fail "no stack protector"
 grep -q '__[a-z]*_chk@' <<<"$elf" || fail "no fortified calls"
 
-# The sound stack is loaded only with the sound module, from its private folder; its libraries
-# are still the package's dependencies.
+# The sound stack is loaded only with the sound module; its libraries are still the
+# package's dependencies.
 sound_libraries='libSDL2|libSDL2_mixer|libfluidsynth|libgomp'
-module=$(ls "$root"/usr/lib/*/koma/koma-sound.so) || fail "no sound module in /usr/lib/<multiarch>/koma"
 ! grep -E "NEEDED.*($sound_libraries)" <<<"$elf" || fail "the game binary links a sound library"
 grep -qE "NEEDED.*libfluidsynth" <(readelf -dW "$module") || fail "the module links no FluidSynth"
-depends=$(dpkg-deb -f "$deb" Depends)
+depends=$(cd "$copy" && dpkg-shlibdeps -O -e"$game" -e"$module" 2>/dev/null)
 for package in libsdl2-mixer-2.0-0 libfluidsynth3; do
-    grep -q "$package" <<<"$depends" || fail "Depends lacks $package"
+    grep -q "$package" <<<"$depends" || fail "dpkg-shlibdeps does not find $package: $depends"
 done
 
 Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>/dev/null &
@@ -106,10 +122,10 @@ class=$(xprop -id "$windows" WM_CLASS | sed -n 's/.*= "\(.*\)", "\(.*\)"/\2/p')
 [[ -n "$wm_class" && "$class" == "$wm_class" ]] ||
     fail "window class \"$class\", the menu entry says \"$wm_class\""
 # Sound on ("BGMや効果音を出す"; without a window manager the client area is at the window's
-# place): the module is loaded, and no box says it cannot be.
+# place): the module is loaded from the private folder, and no box says it cannot be.
 eval "$(xdotool getwindowgeometry --shell "$windows" | grep -E '^[XY]=')"
 xdotool mousemove $((X + 218)) $((Y + 440)) click 1
 sleep 1
 [[ $(xdotool search --onlyvisible --name '^KOMA$' | wc -l) == 1 ]] || fail "an error box at sound on"
-grep -q koma-sound.so "/proc/$game_pid/maps" || fail "sound on did not load the sound module"
+grep -qF "$module" "/proc/$game_pid/maps" || fail "sound on did not load $module"
 echo "window $windows, $geometry, class $class, sound on: ok"
