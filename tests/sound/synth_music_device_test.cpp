@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -243,20 +244,27 @@ void RefusedWithRoomLeft(std::size_t kib) {
     ASSERT_EQ(setenv("SDL_AUDIODRIVER", "dummy", 1), 0);
     AudioOutput output;
     output.Open();
-    const TempDir dir;
+    std::optional<TempDir> dir(std::in_place);
     const auto device = MakeSynthMusicDevice(output);
-    device->Open(dir.Write("koma.mid", testing::OneNoteMidi()), nullptr);
+    device->Open(dir->Write("koma.mid", testing::OneNoteMidi()), nullptr);
     std::size_t pages = 0;
     std::ifstream("/proc/self/statm") >> pages;
-    const rlimit limit{pages * 4096 + kib * 1024, RLIM_INFINITY};
+    rlimit limit{pages * 4096 + kib * 1024, RLIM_INFINITY};
     setrlimit(RLIMIT_AS, &limit);
+    // _Exit runs no destructors: the limit is lifted and the folder removed first.
+    const auto leave = [&](int status) {
+        limit.rlim_cur = RLIM_INFINITY;
+        setrlimit(RLIMIT_AS, &limit);
+        dir.reset();
+        std::_Exit(status);
+    };
     try {
         device->Prepare();
     } catch (const SoundError& error) {
         std::fputs(error.what(), stderr);
-        std::_Exit(0);
+        leave(0);
     }
-    std::_Exit(1);
+    leave(1);
 }
 
 TEST(SynthMusicDeviceWithLittleMemory, SoundOnIsRefusedNotACrash) {
