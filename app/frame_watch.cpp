@@ -27,7 +27,10 @@ FrameWatch::~FrameWatch() {
 }
 
 bool FrameWatch::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == &window_ && event->type() == QEvent::Show) {
+    // Also when its state changes: a window manager may show the window minimised for a moment
+    // (mutter 48 does, while its frame is made), and a frame is only fitted to a normal window.
+    if (watched == &window_ &&
+        (event->type() == QEvent::Show || event->type() == QEvent::WindowStateChange)) {
         Later();
     }
     return false;

@@ -1,6 +1,6 @@
 // Tells a top-level window when the window manager may have changed its frame: when the window
-// is shown, and whenever an X11 window manager sets the frame's extents, which it may do well
-// after the window has appeared.
+// is shown or changes state, and whenever an X11 window manager sets the frame's extents, which
+// it may do well after the window has appeared.
 #pragma once
 
 #include <QObject>

@@ -212,20 +212,32 @@ TEST_P(RealWindowUnderAWindowManager, TheFrameIsInPlaceFromItsFirstShowingAndThe
     ASSERT_TRUE(x.ok()) << "Xvfb did not start";
     QString why;
     ASSERT_TRUE(x.StartWindowManager(why, QString::fromLatin1(GetParam()))) << why.toStdString();
+    // A window manager that cannot tell the frame before the window shows (mutter from 44 on)
+    // gets the window at its place, and its size once the frame is known: that is all the game
+    // can do there. Until it publishes the frame it has drawn, what is seen is not the outer.
+    const std::optional<QMargins> told = WmClient(x.display()).FrameToldBeforeMapping();
     const CpuLoad load(2);
     constexpr int kStarts = 10;
+    const QRect designed(318, 191, 499, 509);
     for (int start = 1; start <= kStarts; ++start) {
         PlacementWatch watch(x.display());
         Game game(x);
+        // Where the frame is not told beforehand the fit waits for it, and under load mutter
+        // 48 shows the window minimised for a while first.
         const std::vector<WmClient::Placement> seen =
-            watch.Follow(QStringLiteral("KOMA"), 300, 20000);
+            watch.Follow(QStringLiteral("KOMA"), told ? 300 : 2000, 20000);
         ASSERT_FALSE(seen.empty()) << "start " << start << ": the window never showed";
         for (const WmClient::Placement& placed : seen) {
-            EXPECT_EQ(placed.Outer(), QRect(318, 191, 499, 509))
+            if (!told && placed.frame.isNull()) {
+                continue;
+            }
+            const QRect outer = placed.Outer();
+            EXPECT_TRUE(told ? outer == designed : outer.topLeft() == designed.topLeft())
                 << "start " << start << ": client " << placed.client.x() << "," << placed.client.y()
                 << " " << placed.client.width() << "x" << placed.client.height() << ", frame "
-                << placed.frame.top();
+                << placed.frame.top() << (told ? "" : " (frame not told beforehand)");
         }
+        EXPECT_EQ(seen.back().Outer(), designed) << "start " << start << ": where it stayed";
         if (start < kStarts || ::testing::Test::HasFailure()) {
             continue;
         }

@@ -155,18 +155,55 @@ bool WmClient::Viewable(std::uint32_t window) const {
     return attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
-QString WmClient::Name(std::uint32_t window) const {
-    const ReplyPtr<xcb_get_property_reply_t> name(
+QByteArray WmClient::Text(std::uint32_t window, std::uint32_t property) const {
+    const ReplyPtr<xcb_get_property_reply_t> text(
         xcb_get_property_reply(connection_.get(),
-                               xcb_get_property(connection_.get(), 0, window, XCB_ATOM_WM_NAME,
+                               xcb_get_property(connection_.get(), 0, window, property,
                                                 XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
                                nullptr),
         &std::free);
-    if (name == nullptr || name->format != 8) {
+    if (text == nullptr || text->format != 8) {
         return {};
     }
-    return QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(name.get())),
-                             xcb_get_property_value_length(name.get()));
+    return {static_cast<const char*>(xcb_get_property_value(text.get())),
+            xcb_get_property_value_length(text.get())};
+}
+
+QString WmClient::Name(std::uint32_t window) const {
+    return QString::fromUtf8(Text(window, XCB_ATOM_WM_NAME));
+}
+
+QString WmClient::Class(std::uint32_t window) const {
+    // WM_CLASS holds the instance's name, then the class's, each ended by a NUL.
+    const QList<QByteArray> parts = Text(window, XCB_ATOM_WM_CLASS).split('\0');
+    return parts.size() >= 2 ? QString::fromUtf8(parts.at(1)) : QString();
+}
+
+std::optional<QMargins> WmClient::FrameToldBeforeMapping() const {
+    xcb_connection_t* const c = connection_.get();
+    const xcb_atom_t request = Atom(c, "_NET_REQUEST_FRAME_EXTENTS");
+    const xcb_window_t probe = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, root_, 0, 0, 100, 100, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = probe;
+    message.type = request;
+    xcb_send_event(c, 0, root_,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(c);
+    std::optional<QMargins> told;
+    for (int tries = 0; tries < 100 && !told; ++tries) {
+        QThread::msleep(10);
+        if (const auto placed = Place(probe); placed && placed->frame != QMargins()) {
+            told = placed->frame;
+        }
+    }
+    xcb_destroy_window(c, probe);
+    xcb_flush(c);
+    return told;
 }
 
 void WmClient::WatchCreation() const {
@@ -207,10 +244,12 @@ std::vector<WmClient::Placement> PlacementWatch::Follow(const QString& name, int
             for (const std::uint32_t made : client_.Created()) {
                 created_.push_back(made);
             }
-            // Qt names more windows than the one shown (its group leader, for one).
+            // Qt names more windows than the one shown (its group leader, for one), and a
+            // window manager may give the frames it makes the name of the window they hold
+            // (mutter from 44 on, whose frames another client of its own draws).
             for (const std::uint32_t candidate : created_) {
                 if (window_ == 0 && client_.Viewable(candidate) &&
-                    client_.Name(candidate) == name) {
+                    client_.Name(candidate) == name && client_.Class(candidate) == name) {
                     window_ = candidate;
                 }
             }

@@ -5,6 +5,7 @@
 
 #include <xcb/xcb.h>
 
+#include <QByteArray>
 #include <QImage>
 #include <QMargins>
 #include <QRect>
@@ -46,8 +47,13 @@ class WmClient {
                                               int timeout_ms = 10000) const;
     // Whether `window` and all its ancestors are mapped.
     bool Viewable(std::uint32_t window) const;
-    // The window's WM_NAME.
+    // The window's WM_NAME, and the class in its WM_CLASS.
     QString Name(std::uint32_t window) const;
+    QString Class(std::uint32_t window) const;
+    // The frame the window manager says, before a window is mapped, that it will give it
+    // (_NET_REQUEST_FRAME_EXTENTS); nothing when it does not tell or says none. Mutter from 44
+    // on cannot: its frames are drawn by another client of its own once the window shows.
+    std::optional<QMargins> FrameToldBeforeMapping() const;
     // The top-level windows made since the last call (needs WatchCreation first).
     std::vector<std::uint32_t> Created() const;
     // From now on, tells of new top-level windows instead of answered pings.
@@ -61,6 +67,7 @@ class WmClient {
     xcb_window_t root_ = 0;
     xcb_atom_t wm_protocols_ = 0;
     void SendProtocol(std::uint32_t window, xcb_atom_t protocol, std::uint32_t stamp) const;
+    QByteArray Text(std::uint32_t window, std::uint32_t property) const;
 
     xcb_atom_t net_wm_ping_ = 0;
     xcb_atom_t wm_delete_window_ = 0;

@@ -75,9 +75,13 @@ void XServer::Click(int x, int y, int button) const {
 }
 
 QStringList XServer::Windows(const QString& name) const {
+    // The game's windows carry the name as title and as class: a window manager may give the
+    // frames it makes the title of the window they hold (mutter from 44 on). xdotool matches
+    // its one pattern against each field named, all of them with --all.
     const QByteArray ids =
         Run(QStringLiteral("xdotool"),
-            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+            {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+             QStringLiteral("--name"), QStringLiteral("--class"),
              QStringLiteral("^") + name + QStringLiteral("$")});
     QStringList windows;
     for (const QByteArray& line : ids.trimmed().split('\n')) {
@@ -196,13 +200,8 @@ QString XServer::WaitForWindow(const QString& name, int timeout_ms) const {
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < timeout_ms) {
-        const QByteArray ids =
-            Run(QStringLiteral("xdotool"),
-                {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                 QStringLiteral("--name"), QStringLiteral("^") + name + QStringLiteral("$")});
-        const QList<QByteArray> lines = ids.trimmed().split('\n');
-        if (!lines.isEmpty() && !lines.first().isEmpty()) {
-            return QString::fromLatin1(lines.first());
+        if (const QStringList windows = Windows(name); !windows.isEmpty()) {
+            return windows.first();
         }
         QThread::msleep(100);
     }

@@ -43,7 +43,7 @@ class XServer {
     QString WaitForAnotherWindow(const QString& other, int timeout_ms) const;
     // Whether the game's window `window` is gone within timeout_ms.
     bool WaitUntilGone(const QString& window, int timeout_ms) const;
-    // The ids of every shown window with exactly this name.
+    // The ids of every shown window of the game's with exactly this name (as title and class).
     QStringList Windows(const QString& name) const;
     // Asks a window to close as a window manager's close box does (WM_DELETE_WINDOW).
     bool RequestClose(const QString& window) const;
