@@ -9,7 +9,8 @@ class QScreen;
 namespace koma::app {
 
 // A modal notice titled "KOMA" with one OK button (Enter, Esc and the close box all close it),
-// centred on `screen` (the primary screen when none is given).
+// centred on `screen` (the primary screen when none is given); a text wider than half of the
+// primary screen wraps, wherever the box stands.
 void ShowNotice(std::string_view text, QScreen* screen = nullptr);
 
 // A failure report: title "KOMA", the stop icon, one OK button; centred like the notice.

@@ -1,8 +1,6 @@
 #include "app/form1.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QFont>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -38,9 +36,6 @@ constexpr char kEffectFile[] = "一等賞.wav";
 // Asked again this often while something still sounds after sound off; a reverb's tail and the
 // fanfare last a few seconds.
 constexpr int kReleaseCheckMs = 1000;
-// After a solve, the input kept during it is handled within this time before what the window
-// held; more than a player can queue in a solve, and nothing waits for it when there is none.
-constexpr int kInputFirstMs = 200;
 
 // The fonts the window was designed with are Windows fonts; their metric twins from the IPA
 // family stand in for them on Linux, then Noto.
@@ -81,6 +76,8 @@ sound::MediaPlayer::DeviceFactory MusicOrNothing(sound::MediaPlayer::DeviceFacto
 
 TForm1::TForm1(FormOptions options)
     : options_(std::move(options)),
+      gate_([this](const SolveGate::Action& action) { Guarded(action); },
+            [this](std::string_view failure) { ShowErrorBox(failure, screen()); }),
       puzzle_(*this),
       solver_(puzzle_, *this, options_.pause),
       media_player1_(kMusicFile, MusicOrNothing(options_.music)) {
@@ -155,8 +152,9 @@ void TForm1::ConnectHandlers() {
             Guarded([this] { RadioButton1Click(); });
         }
     });
-    connect(release_timer_, &QTimer::timeout, this,
-            [this] { Guarded([this] { UnlessSolving([this] { ReleaseAudioWhenSilent(); }); }); });
+    connect(release_timer_, &QTimer::timeout, this, [this] {
+        Guarded([this] { gate_.UnlessSolving([this] { ReleaseAudioWhenSilent(); }); });
+    });
     connect(radio_button2_, &QRadioButton::toggled, this, [this](bool checked) {
         if (checked) {
             Guarded([this] { RadioButton2Click(); });
@@ -172,8 +170,9 @@ void TForm1::ConnectHandlers() {
         QMetaObject::invokeMethod(
             this,
             [this, kind] {
-                Guarded(
-                    [this, kind] { UnlessSolving([this, kind] { MediaPlayer1Notify(kind); }); });
+                Guarded([this, kind] {
+                    gate_.UnlessSolving([this, kind] { MediaPlayer1Notify(kind); });
+                });
             },
             Qt::QueuedConnection);
     });
@@ -183,20 +182,13 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == radio_button1_ && (event->type() == QEvent::MouseButtonPress ||
                                       event->type() == QEvent::MouseButtonDblClick)) {
         // A box opened while the button is held would take the release that completes the
-        // click: the button would stay drawn pressed and never check. What fails from the
-        // press to the end of its release is reported once the release is done.
-        holding_reports_ = true;
+        // click: the button would stay drawn pressed and never check.
+        gate_.HoldReports();
         Guarded([this] { RadioButton1MouseDown(); });
         return false;  // the press goes on to check the button as usual
     }
-    if (watched == radio_button1_ && event->type() == QEvent::MouseButtonRelease &&
-        holding_reports_) {
-        // Like the music's notifications, the reports wait for a running solve to end.
-        Guarded([this] {
-            QMetaObject::invokeMethod(
-                this, [this] { Guarded([this] { UnlessSolving([this] { ReportHeld(); }); }); },
-                Qt::QueuedConnection);
-        });
+    if (watched == radio_button1_ && event->type() == QEvent::MouseButtonRelease) {
+        gate_.ReportHeldAfterRelease();
         return false;  // the release completes the click, if it is one
     }
     if ((watched == button1_ || watched == button3_) && event->type() == QEvent::KeyPress &&
@@ -222,22 +214,11 @@ void TForm1::Guarded(const std::function<void()>& handler) noexcept {
 
 void TForm1::Report(const char* failure) noexcept {
     try {
-        if (holding_reports_) {
-            held_reports_.emplace_back(failure);
-        } else {
-            ShowErrorBox(failure, screen());
-        }
+        gate_.Report(failure);
     } catch (...) {
         // Not even the box could be shown (no memory left for it): said where it can be, and
         // the game goes on.
         std::fprintf(stderr, "koma: %s\n", failure);
-    }
-}
-
-void TForm1::ReportHeld() {
-    holding_reports_ = false;
-    for (const std::string& failure : std::exchange(held_reports_, {})) {
-        ShowErrorBox(failure, screen());
     }
 }
 
@@ -269,21 +250,12 @@ void TForm1::paintEvent(QPaintEvent* /*event*/) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (solving_) {
-        // The close box waits like any other input; the window closes once the solve is done.
+    // The close box waits like any other input; the window closes once the solve is done.
+    if (gate_.HoldsClose([this] { close(); })) {
         event->ignore();
-        Guarded([this] { held_.emplace_back([this] { close(); }); });
         return;
     }
     QWidget::closeEvent(event);
-}
-
-void TForm1::UnlessSolving(std::function<void()> action) {
-    if (solving_) {
-        held_.push_back(std::move(action));
-    } else {
-        action();
-    }
 }
 
 void TForm1::ReleaseAudioWhenSilent() {
@@ -333,12 +305,7 @@ void TForm1::RepaintNow() {
 }
 
 void TForm1::AnswerDesktop() {
-    // Qt keeps mouse, key and wheel events (and X11's close request) queued in their order.
-    // What runs here is the window system's own traffic (pings, exposes, frame changes and the
-    // frame fit after them) and queued events; those of the game's own (the music's
-    // notifications, the output's release check, held reports, a close from elsewhere) go
-    // through UnlessSolving, which holds them back.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    SolveGate::AnswerDesktop();
 }
 
 void TForm1::ShowNotice(std::string_view text) {
@@ -380,43 +347,7 @@ void TForm1::Shape1MouseDown(int x, int y) {
 }
 
 void TForm1::Button1Click() {
-    // However the solve ends, what waited for it runs afterwards.
-    struct Solving {
-        explicit Solving(TForm1& window) : form(window) { form.solving_ = true; }
-        Solving(const Solving&) = delete;
-        Solving& operator=(const Solving&) = delete;
-        ~Solving() {
-            form.solving_ = false;
-            form.ReleaseHeld();
-        }
-        TForm1& form;
-    } const solving(*this);
-    solver_.Button1Click();
-}
-
-void TForm1::ReleaseHeld() {
-    // First the input the window system kept during the solve, in the order it came, then what
-    // the window held, in the order it came: each held action reads the state only when it runs,
-    // so it follows what the player did meanwhile. (The other way round, a held report's box
-    // would swallow the clicks made during the solve, and a held end of the piece would restart
-    // the music an "off" made during the solve has switched off.)
-    if (!held_.empty()) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, actions = std::exchange(held_, {})] {
-                QCoreApplication::processEvents(QEventLoop::AllEvents, kInputFirstMs);
-                for (const std::function<void()>& action : actions) {
-                    Guarded(action);
-                }
-            },
-            Qt::QueuedConnection);
-    }
-    // The X11 input set aside during the solve lies where the event loop looks only when it is
-    // woken; without this, a click or close made during the solve would wait for the next
-    // event from the X server.
-    if (QAbstractEventDispatcher* const dispatcher = QAbstractEventDispatcher::instance()) {
-        dispatcher->wakeUp();
-    }
+    gate_.Solve([this] { solver_.Button1Click(); });
 }
 
 void TForm1::Button3Click() {

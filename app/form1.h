@@ -1,5 +1,6 @@
 // The main window: the board, its two buttons and the sound switch. It draws and forwards
-// events; the game itself lives in Puzzle and Solver.
+// events; the game itself lives in Puzzle and Solver, and what may run while the computer
+// solves is SolveGate's to decide.
 #pragma once
 
 #include <QWidget>
@@ -7,8 +8,8 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "app/solve_gate.h"
 #include "board/puzzle.h"
 #include "board/view.h"
 #include "solver/solver.h"
@@ -82,21 +83,16 @@ class TForm1 : public QWidget, public View {
     void PlaceBeforeShow();
     void FitOuterSize();
     void ReleaseAudioWhenSilent();
-    // Runs `action` now, or, while the computer solves, queued behind the solve's end.
-    void UnlessSolving(std::function<void()> action);
-    void ReleaseHeld();
     // Runs one handler; a failure inside it is reported in the error box and the program
     // carries on. No exception ever reaches Qt: every entry from the event loop into the game's
     // code goes through here (handlers, timers, queued notifications, held actions and reports,
     // the frame fit).
     void Guarded(const std::function<void()>& handler) noexcept;
-    // The error box for one failure, or, from a press on RadioButton1 to the end of its release,
-    // kept for ReportHeld.
+    // The error box for one failure, unless the gate holds it.
     void Report(const char* failure) noexcept;
-    // Shows what failed while a press on RadioButton1 was held, in order.
-    void ReportHeld();
 
     FormOptions options_;
+    SolveGate gate_;  // before everything that may report or be held
     Puzzle puzzle_;
     Solver solver_;
     sound::MediaPlayer media_player1_;
@@ -112,12 +108,6 @@ class TForm1 : public QWidget, public View {
     // The client size last fitted to the frame; a window the player resized keeps its size.
     QSize fitted_size_{kMinClientWidth, kMinClientHeight};
     std::unique_ptr<FrameWatch> frame_watch_;
-    // From a press on RadioButton1 to the end of its release, failures wait here.
-    bool holding_reports_ = false;
-    std::vector<std::string> held_reports_;
-    bool solving_ = false;
-    // What arrived during a solve and must not run inside it, in arrival order.
-    std::vector<std::function<void()>> held_;
 };
 
 }  // namespace koma::app

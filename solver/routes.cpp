@@ -52,6 +52,19 @@ void Solver::AlongTheFarEdge(Edge edge, int along, int side) {
 }
 
 void Solver::Hy0(int x, int y) {
+    AsOneRun([this, x, y] { Hy0Route(x, y); });
+}
+void Solver::My0(int x, int y) {
+    AsOneRun([this, x, y] { My0Route(x, y); });
+}
+void Solver::Su0(int x, int y) {
+    AsOneRun([this, x, y] { Su0Route(x, y); });
+}
+void Solver::Ss0(int x, int y) {
+    AsOneRun([this, x, y] { Ss0Route(x, y); });
+}
+
+void Solver::Hy0Route(int x, int y) {
     if (!RouteStarts(x != 0, "Hy0エラー", {x, y}, {x - 1, y})) {
         return;
     }
@@ -109,7 +122,7 @@ void Solver::Hy0(int x, int y) {
     }
 }
 
-void Solver::My0(int x, int y) {
+void Solver::My0Route(int x, int y) {
     if (!RouteStarts(x != 3, "My0エラー", {x, y}, {x + 1, y})) {
         return;
     }
@@ -147,7 +160,7 @@ void Solver::My0(int x, int y) {
     }
 }
 
-void Solver::Su0(int x, int y) {
+void Solver::Su0Route(int x, int y) {
     if (!RouteStarts(y != 0, "Su0エラー", {x, y}, {x, y - 1})) {
         return;
     }
@@ -203,7 +216,7 @@ void Solver::Su0(int x, int y) {
     }
 }
 
-void Solver::Ss0(int x, int y) {
+void Solver::Ss0Route(int x, int y) {
     if (!RouteStarts(y != 3, "Ss0エラー", {x, y}, {x, y + 1})) {
         return;
     }

@@ -32,12 +32,14 @@ struct Solver::PhaseRule {
 };
 
 void Solver::Button1Click() {
-    view_.SetSolverButtonVisible(false);  // locks the board before anything is read
-    FindBlank();
-    for (int phase = 1; phase <= kPhases; ++phase) {
-        RunPhase(phase);
-    }
-    Closing();
+    AsOneRun([this] {
+        view_.SetSolverButtonVisible(false);  // locks the board before anything is read
+        FindBlank();
+        for (int phase = 1; phase <= kPhases; ++phase) {
+            RunPhase(phase);
+        }
+        Closing();
+    });
 }
 
 void Solver::FindBlank() {
@@ -64,7 +66,7 @@ void Solver::RunPhase(int phase) {
         {4, {{{kLeft, 2}, {kUp, 2}}}, 2, nullptr},               // 13
     }};
     if (phase >= 1 && phase <= kPhases) {
-        RunRule(*std::next(kRules.begin(), phase - 1));
+        AsOneRun([this, phase] { RunRule(*std::next(kRules.begin(), phase - 1)); });
     }
 }
 
@@ -281,9 +283,13 @@ void Solver::ColumnEndSequence([[maybe_unused]] int c) {
     BlankRight();
 }
 
+void Solver::Closing() {
+    AsOneRun([this] { ClosePath(); });
+}
+
 // After phase 13 the blank, 9 and 13 share (3,2), (2,3) and (3,3) in the one order parity
 // allows; two steps at most make SolveLayout, four more walk the path back to the goal.
-void Solver::Closing() {
+void Solver::ClosePath() {
     if (puzzle_.At(3, 2) == kBlank) {
         BlankDown();
     }

@@ -33,6 +33,9 @@ class Solver {
 
     // The solver button: hides the button, finds the blank, runs the thirteen phases and the
     // closing. The board ends in the goal arrangement with the blank at (0, 1).
+    // This, a phase, the closing and a route are each one run: a single step refused inside it
+    // (see Fault) ends the whole run at once with the step's notice ("BlankLeftエラー", ...),
+    // where its loops would otherwise wait for ever for a step that is never taken.
     void Button1Click();
     // The same solve piece by piece: after FindBlank, phases 1 to kPhases in order (others do
     // nothing), then the closing. The game itself only ever calls Button1Click; these are
@@ -41,13 +44,15 @@ class Solver {
     void RunPhase(int phase);
     void Closing();
 
-    // Single steps; each slides the tile beside the blank into it, pauses and repaints.
+    // Single steps; each slides the tile beside the blank into it, pauses and repaints. Called
+    // on its own, a refused step just returns.
     void BlankLeft();
     void BlankRight();
     void BlankUp();
     void BlankDown();
 
-    // The pause: n passes of a fixed count-down (none with the pause off), then one repaint.
+    // The pause: n passes of a fixed count-down (none with the pause off), then one repaint,
+    // then the view answers the desktop.
     void Taimingu(int n);
 
     // Bring the blank beside the tile at (x, y) - left, right, above, below - going around it.
@@ -68,6 +73,7 @@ class Solver {
     struct PhaseRule;
 
     void RunRule(const PhaseRule& rule);
+    void ClosePath();
 
     void TakeStep(Step step);
     bool TrackedBlankIsReal() const;
@@ -75,9 +81,22 @@ class Solver {
     // (`message`); false, as a fault, when the target is off the board or the tracked blank
     // is not the blank (its loops could never end then); false when the blank is at `goal`.
     bool RouteStarts(bool has_goal, std::string_view message, Cell target, Cell goal);
-    // A call outside the limits the callers keep: refused, changing nothing; a debug build
-    // stops here, so that the caller's mistake is found.
+    // A call outside the limits the callers keep: a debug build stops here, so that the
+    // caller's mistake is found. A release build refuses the call, changing nothing, and a
+    // refused step then ends the run it belongs to (RefusedStep).
     static void Fault(std::string_view what);
+    // Runs `run` (the solve, a phase, the closing, a route) as one run; called inside another
+    // run, it is part of that one.
+    void AsOneRun(const std::function<void()>& run);
+    // Thrown by a step refused inside a run; the outermost AsOneRun catches it.
+    struct RefusedStep {
+        Step step;
+    };
+    // What Hy0, My0, Su0 and Ss0 run.
+    void Hy0Route(int x, int y);
+    void My0Route(int x, int y);
+    void Su0Route(int x, int y);
+    void Ss0Route(int x, int y);
     enum class Edge { kBottomRow, kRightColumn };
     void AlongTheFarEdge(Edge edge, int along, int side);
 
@@ -101,6 +120,7 @@ class Solver {
     StepObserver step_observer_;
     int BlankX = 0;
     int BlankY = 0;
+    bool in_run_ = false;  // inside AsOneRun
 };
 
 }  // namespace koma

@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <optional>
+#include <string>
 
 #include "solver/pause.h"
 #include "solver/solver.h"
@@ -53,6 +55,9 @@ void Solver::TakeStep(Step step) {
     // board; it refuses and leaves everything as it was.
     if (!TrackedBlankIsReal() || !IsOnBoard(to)) {
         Fault("single step off the board or from a cell that does not hold the blank");
+        if (in_run_) {
+            throw RefusedStep{step};
+        }
         return;
     }
     // Pictures first, then the pause that shows them, then the board and the tracked cell.
@@ -72,6 +77,28 @@ bool Solver::TrackedBlankIsReal() const {
 void Solver::Fault(std::string_view what) {
     static_cast<void>(what);  // says which limit, for whoever reads the call
     assert(false && "solver used outside its limits");
+}
+
+void Solver::AsOneRun(const std::function<void()>& run) {
+    if (in_run_) {
+        run();  // inside another run, which a refused step ends
+        return;
+    }
+    in_run_ = true;
+    std::optional<Step> refused;
+    try {
+        run();
+    } catch (const RefusedStep& step) {
+        refused = step.step;
+    } catch (...) {
+        in_run_ = false;  // a failure of the view's, for its caller
+        throw;
+    }
+    in_run_ = false;
+    // Once the run has ended: nothing of it goes on behind the box.
+    if (refused) {
+        view_.ShowNotice(std::string(StepName(*refused)) + "エラー");
+    }
 }
 
 }  // namespace koma

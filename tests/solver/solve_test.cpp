@@ -1,5 +1,6 @@
 // The solving sequence: whole runs and the special cases of the row and column ends.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -149,6 +150,26 @@ TEST_F(SolveTest, LongestSolve) {
     solver.Button1Click();
     EXPECT_EQ(steps.size(), 263U);
     ExpectSolved();
+}
+
+// Should the board change under a solve (the window holds clicks back until it has returned),
+// its next step is refused; the solve ends there with the step's notice, where the loop around
+// that step would otherwise wait for ever.
+TEST_F(SolveTest, ARefusedStepEndsTheSolveWithItsNotice) {
+    alarm(60);  // a refused step is not seen: were it to spin, the run fails instead of hanging
+    Load(StartLayout);
+    solver.SetStepObserver([this](Step step) {
+        steps.push_back(step);
+        if (steps.size() == 1) {
+            puzzle = Puzzle(view, StartLayout);  // the tracked blank now holds a tile
+        }
+    });
+    EXPECT_DEBUG_DEATH(solver.Button1Click(), "outside its limits");
+    alarm(0);
+#ifdef NDEBUG
+    EXPECT_EQ(steps.size(), 1U);
+    EXPECT_EQ(view.notices, std::vector<std::string>{"BlankUpエラー"});
+#endif
 }
 
 TEST_F(SolveTest, ClosingLengthDependsOnTheBlank) {
