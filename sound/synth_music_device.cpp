@@ -65,14 +65,21 @@ struct ChannelEvent {
 };
 
 // What the game's thread and the audio thread share, and its rule:
-// - Every field is read and written with `lock` held, and so are FluidSynth's player and
-//   synthesiser: the game's thread takes it for each control (Play, Stop, SeekToStart,
-//   Position), the audio thread for each buffer it renders (Render, inside which the player
-//   calls OnTick and OnEvent). Neither thread sends a notification while holding it, so a
-//   handler may call back into the device.
-// - `silent` alone is also read without the lock (IsSounding, on any thread): it is atomic.
-// - Prepare and Close write the fields without the lock: the device is not the output's music
-//   then (RemoveMusic waited for a render in progress), so the audio thread cannot see it.
+// - While the device is the output's music (from Prepare's SetMusic to the next RemoveMusic),
+//   every field below, and FluidSynth's player and synthesiser, is read and written with `lock`
+//   held: the game's thread takes it for each control (Play, Stop, SeekToStart, Position), the
+//   audio thread for each buffer it renders (Render, inside which the player calls OnTick and
+//   OnEvent), across the rendering: so a control waits for at most one buffer's rendering, a
+//   few milliseconds (the event budget bounds it), never for the sound server. Neither thread
+//   sends a notification while holding it, so a handler may call back into the device.
+// - `silent` alone is also read without the lock (IsSounding: the output's keeper, asking
+//   whether the output may close): it is atomic.
+// - Prepare (when it makes the synthesiser) and Close write the fields, the player and the
+//   synthesiser without the lock, and OpenChecked the piece: each first takes the device off
+//   the output (RemoveMusic waits for a render in progress, notification included), so the
+//   audio thread cannot see it then; SetMusic hands it back, and what was written before it
+//   is seen by the next render. The audio thread's own fields (after the synthesiser, below)
+//   are reset there the same way.
 // Each field says which thread writes it and which reads it.
 struct SharedState {
     std::mutex lock;
@@ -102,7 +109,7 @@ struct SharedState {
     // Game: the notes held at the last stop; audio sounds them again when it resumes.
     Keys held_at_stop{};
     // Nothing plays and the reverb's tail has ended. Written with the lock held (game: a play;
-    // audio: the tail's end), read without it.
+    // audio: the tail's end), read without it (the output's keeper).
     std::atomic<bool> silent{true};
 };
 
@@ -241,6 +248,8 @@ void SynthMusicDevice::OpenChecked(const CheckedMusic& music, NotifyHandler noti
 
 void SynthMusicDevice::Prepare() {
     RequireOpen();
+    // May return while a stopped server holds the output's reopening: the music is rendered at
+    // the run's one rate, and sounds once the output is back.
     output_.Open();
     if (synth_ != nullptr && synth_rate_ == output_.SampleRate()) {
         return;
@@ -376,7 +385,8 @@ void SynthMusicDevice::Notify(NotifyKind kind) const {
     }
 }
 
-// ---- The audio thread's side: SDL's audio lock held, and shared_.lock inside Render ----
+// ---- The audio thread's side: SDL's audio lock and the output's render lock held, and
+// shared_.lock inside Render ----
 
 void SynthMusicDevice::Render(std::int16_t* samples, int frames) {
     bool ended = false;
