@@ -42,31 +42,59 @@ std::int64_t Now() {
 
 }  // namespace
 
-// What the three threads share, and its rule:
-// - The caller (the game's thread) writes the requests and reads the answers, the keeper the
-//   other way round, both under `lock`. Neither calls into SDL while holding it.
+// The output itself: SDL's audio and the mixer. Used by one thread at a time: the keeper while
+// one runs, else the caller (see Shared).
+class AudioOutput::Device {
+  public:
+    explicit Device(Shared& shared) : shared_(shared) {}
+
+    // Does what `want` asks for, after closing an output whose device has gone.
+    void Serve(Want want);
+    bool open() const { return open_; }
+    bool failed() const { return failed_; }
+    int rate() const { return rate_; }
+    int openings() const { return openings_; }
+
+  private:
+    void Open();
+    void Close();
+    bool IsDeviceThere() const;
+    bool IsSilent() const;
+    static void RenderMusic(void* shared, Uint8* stream, int bytes);
+    static void NoteMixed(void* shared, Uint8* stream, int bytes);
+
+    Shared& shared_;
+    bool open_ = false;
+    bool failed_ = false;  // the last opening failed
+    int rate_ = 0;         // of the run's first opening
+    int openings_ = 0;
+    std::uint32_t device_ = 0;  // SDL's id of the mixer's device; 0: not known
+};
+
+// What the caller (the game's thread), the keeper and SDL's audio thread share, and its rule:
+// - The caller writes the requests and reads the answers, the keeper the other way round, both
+//   under `lock`; neither calls into SDL while holding it.
+// - `device`, and with it every call into SDL and the mixer but the callbacks, belongs to the
+//   keeper while `keeping`, else to the caller, who starts a keeper only while none runs.
 // - `music` is written by the caller and read by the audio thread (each buffer) and the keeper
 //   (is it silent?), under `render_lock`. The audio thread holds it across a render, so
 //   RemoveMusic waits for at most one; nothing holding it waits on SDL or on `lock`.
 // - `mixed_at` is atomic: written by the audio thread after each mix, read by the other two.
 struct AudioOutput::Shared {
-    enum class Want { kOpen, kClosed, kClosedIfSilent };
-
     std::mutex lock;
-    std::condition_variable asked_changed;
     std::condition_variable answered_changed;
-    // Caller: what is asked for; the latest request wins, the work runs in its order.
+    // The caller's requests: the latest one wins, the work runs in its order.
     std::uint64_t asked = 0;  // requests made
     Want want = Want::kClosed;
     std::vector<Work> work;
-    bool quit = false;
-    // Keeper: its answer, as of the request numbered `answered`.
+    // The answers, as of the request numbered `answered`.
     std::uint64_t answered = 0;
     bool open = false;
-    bool failed = false;  // the last opening failed
-    int rate = 0;         // of the run's first opening
-    bool ended = false;   // the output is closed for good and the keeper has returned
+    bool failed = false;
+    int rate = 0;
+    bool keeping = false;  // a keeper runs, and has `device`
 
+    Device device{*this};
     std::mutex render_lock;
     MusicSource* music = nullptr;
     std::atomic<std::int64_t> mixed_at{0};
@@ -76,77 +104,45 @@ struct AudioOutput::Shared {
     bool Stalled() const { return open && Now() - mixed_at >= kStalledNs; }
 };
 
-// The output's own thread: every call into SDL and SDL2_mixer but the callbacks.
-class AudioOutput::Keeper {
-  public:
-    explicit Keeper(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
-
-    void Run();
-
-  private:
-    void Serve(Shared::Want want);
-    void Open();
-    void Close();
-    bool IsDeviceThere() const;
-    bool IsSilent() const;
-    static void RenderMusic(void* shared, Uint8* stream, int bytes);
-    static void NoteMixed(void* shared, Uint8* stream, int bytes);
-
-    std::shared_ptr<Shared> shared_;  // the keeper may outlive the AudioOutput
-    bool open_ = false;
-    bool failed_ = false;
-    int rate_ = 0;
-    int openings_ = 0;
-    std::uint32_t device_ = 0;  // SDL's id of the mixer's device; 0: not known
-};
-
-void AudioOutput::Keeper::Run() {
-    Shared& shared = *shared_;
-    std::unique_lock lock(shared.lock);
-    for (;;) {
-        shared.asked_changed.wait(lock, [&shared] { return shared.Unanswered(); });
+void AudioOutput::ServeAll(Shared& shared, std::unique_lock<std::mutex>& lock) {
+    while (shared.Unanswered()) {
         const std::uint64_t asked = shared.asked;
-        const Shared::Want want = shared.want;
-        const bool quit = shared.quit;
+        const Want want = shared.want;
         std::vector<Work> work;  // swapped, not copied: nothing is allocated here
         work.swap(shared.work);
         lock.unlock();
-        Serve(want);
+        shared.device.Serve(want);
         for (Work& each : work) {
             try {
-                each(open_, openings_);
+                each(shared.device.open(), shared.device.openings());
             } catch (...) {
                 // Work here is a sound no one waits for: without it, nothing is heard.
             }
         }
-        work.clear();  // what it holds is let go here, not on the caller's thread
+        work.clear();  // what it holds is let go here, where the output is used
         lock.lock();
         shared.answered = asked;
-        shared.open = open_;
-        shared.failed = failed_;
-        shared.rate = rate_;
-        shared.ended = quit;
+        shared.open = shared.device.open();
+        shared.failed = shared.device.failed();
+        shared.rate = shared.device.rate();
         shared.answered_changed.notify_all();
-        if (quit) {
-            return;
-        }
     }
 }
 
-void AudioOutput::Keeper::Serve(Shared::Want want) {
+void AudioOutput::Device::Serve(Want want) {
     if (open_ && !IsDeviceThere()) {
         Close();  // a device that has gone comes back only when opened anew
     }
     switch (want) {
-        case Shared::Want::kOpen:
+        case Want::kOpen:
             if (!open_) {
                 Open();
             }
             break;
-        case Shared::Want::kClosed:
+        case Want::kClosed:
             Close();
             break;
-        case Shared::Want::kClosedIfSilent:
+        case Want::kClosedIfSilent:
             if (open_ && IsSilent()) {
                 Close();
             }
@@ -154,7 +150,7 @@ void AudioOutput::Keeper::Serve(Shared::Want want) {
     }
 }
 
-void AudioOutput::Keeper::Open() {
+void AudioOutput::Device::Open() {
     failed_ = true;
     // Otherwise SDL turns SIGINT and SIGTERM into quit events that a Qt program never reads,
     // and the program no longer ends on them.
@@ -192,12 +188,12 @@ void AudioOutput::Keeper::Open() {
     failed_ = false;
     rate_ = rate;
     ++openings_;
-    shared_->mixed_at = Now();
-    Mix_SetPostMix(&NoteMixed, shared_.get());
-    Mix_HookMusic(&RenderMusic, shared_.get());
+    shared_.mixed_at = Now();
+    Mix_SetPostMix(&NoteMixed, &shared_);
+    Mix_HookMusic(&RenderMusic, &shared_);
 }
 
-void AudioOutput::Keeper::Close() {
+void AudioOutput::Device::Close() {
     if (!open_) {
         return;
     }
@@ -210,22 +206,22 @@ void AudioOutput::Keeper::Close() {
     open_ = false;
 }
 
-bool AudioOutput::Keeper::IsDeviceThere() const {
+bool AudioOutput::Device::IsDeviceThere() const {
     // SDL's PipeWire driver never reports a server that has ended: its device only stops asking
     // for sound, and its thread would wait for the old server for ever.
-    return Now() - shared_->mixed_at < kStalledNs &&
+    return Now() - shared_.mixed_at < kStalledNs &&
            (device_ == 0 || SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_STOPPED);
 }
 
-bool AudioOutput::Keeper::IsSilent() const {
+bool AudioOutput::Device::IsSilent() const {
     if (Mix_Playing(-1) > 0) {
         return false;
     }
-    const std::lock_guard lock(shared_->render_lock);
-    return shared_->music == nullptr || !shared_->music->IsSounding();
+    const std::lock_guard lock(shared_.render_lock);
+    return shared_.music == nullptr || !shared_.music->IsSounding();
 }
 
-void AudioOutput::Keeper::RenderMusic(void* shared, Uint8* stream, int bytes) {
+void AudioOutput::Device::RenderMusic(void* shared, Uint8* stream, int bytes) {
     auto& self = *static_cast<Shared*>(shared);
     const int frames = bytes / (kChannels * static_cast<int>(sizeof(std::int16_t)));
     const std::lock_guard lock(self.render_lock);
@@ -234,7 +230,7 @@ void AudioOutput::Keeper::RenderMusic(void* shared, Uint8* stream, int bytes) {
     }
 }
 
-void AudioOutput::Keeper::NoteMixed(void* shared, Uint8* /*stream*/, int /*bytes*/) {
+void AudioOutput::Device::NoteMixed(void* shared, Uint8* /*stream*/, int /*bytes*/) {
     static_cast<Shared*>(shared)->mixed_at = Now();
 }
 
@@ -243,36 +239,43 @@ void AudioOutput::Keeper::NoteMixed(void* shared, Uint8* /*stream*/, int /*bytes
 AudioOutput::AudioOutput() : shared_(std::make_shared<Shared>()) {}
 
 AudioOutput::~AudioOutput() {
-    if (!keeper_.joinable()) {
-        return;
-    }
-    bool ended = false;
-    {
-        std::unique_lock lock(shared_->lock);
-        const bool waits = !shared_->Unanswered() && !shared_->Stalled();
-        shared_->want = Shared::Want::kClosed;
-        shared_->quit = true;
-        ++shared_->asked;
-        shared_->asked_changed.notify_one();
-        ended = waits && shared_->answered_changed.wait_for(lock, kAnswerWait,
-                                                            [this] { return shared_->ended; });
-    }
-    if (ended) {
-        keeper_.join();
-    } else {
-        keeper_.detach();  // it closes the output, and ends, once the server lets it
+    Close();
+    std::unique_lock lock(shared_->lock);
+    // A keeper still waiting on a server is left to close the output, and end, once it lets it.
+    const auto patience = shared_->Unanswered() ? std::chrono::seconds(0) : kAnswerWait;
+    const bool ended =
+        shared_->answered_changed.wait_for(lock, patience, [this] { return !shared_->keeping; });
+    lock.unlock();
+    if (keeper_.joinable()) {
+        if (ended) {
+            keeper_.join();
+        } else {
+            keeper_.detach();
+        }
     }
 }
 
-bool AudioOutput::StartKeeper() {
-    if (!keeper_.joinable()) {
-        try {
-            keeper_ = std::thread([shared = shared_] { Keeper(shared).Run(); });
-        } catch (const std::system_error&) {
-            return false;  // no thread to be had (a process limit): no output either
-        }
+bool AudioOutput::StartKeeper(std::unique_lock<std::mutex>& lock) {
+    if (keeper_.joinable()) {
+        // The last one has answered everything and is returning.
+        lock.unlock();
+        keeper_.join();
+        lock.lock();
     }
-    return true;
+    shared_->keeping = true;
+    try {
+        keeper_ = std::thread([shared = shared_] {
+            std::unique_lock keeper_lock(shared->lock);
+            ServeAll(*shared, keeper_lock);
+            shared->keeping = false;  // it is idle: a thread less while the output plays
+            shared->answered_changed.notify_all();
+        });
+    } catch (const std::system_error&) {
+        shared_->keeping = false;
+    } catch (const std::bad_alloc&) {
+        shared_->keeping = false;
+    }
+    return shared_->keeping;
 }
 
 template <typename Change>
@@ -281,7 +284,12 @@ AudioOutput::Answer AudioOutput::Ask(const Change& change) {
     const bool waits = !shared_->Unanswered() && !shared_->Stalled();
     change(*shared_);
     const std::uint64_t ticket = ++shared_->asked;
-    shared_->asked_changed.notify_one();
+    if (!shared_->keeping && !StartKeeper(lock)) {
+        // No thread to be had (a process limit): the output is used from here, as before there
+        // was a keeper, and may wait on its server.
+        ServeAll(*shared_, lock);
+        return Answer::kGiven;
+    }
     if (!waits) {
         return Answer::kNotAwaited;
     }
@@ -291,14 +299,30 @@ AudioOutput::Answer AudioOutput::Ask(const Change& change) {
                : Answer::kLate;
 }
 
+bool AudioOutput::Unused() const {
+    const std::lock_guard lock(shared_->lock);
+    return !shared_->keeping && !shared_->open;
+}
+
 void AudioOutput::Open() {
-    if (!StartKeeper()) {
-        throw SoundError(kNoOutput);
-    }
-    const Answer answer = Ask([](Shared& shared) { shared.want = Shared::Want::kOpen; });
+    const Answer answer = Ask([](Shared& shared) { shared.want = Want::kOpen; });
     std::unique_lock lock(shared_->lock);
     if (answer == Answer::kGiven && !shared_->open) {
-        throw SoundError(kNoOutput);
+        // SDL's audio thread may be the one too many beside the keeper's (a limit on processes):
+        // once the keeper has ended, the caller tries once more itself.
+        if (shared_->answered_changed.wait_for(lock, kAnswerWait,
+                                               [this] { return !shared_->keeping; })) {
+            lock.unlock();
+            if (keeper_.joinable()) {
+                keeper_.join();
+            }
+            lock.lock();
+            ++shared_->asked;
+            ServeAll(*shared_, lock);
+        }
+        if (!shared_->open) {
+            throw SoundError(kNoOutput);
+        }
     }
     if (shared_->rate == 0) {
         // The run's first opening is not done: without its rate nothing can be made to play,
@@ -310,10 +334,10 @@ void AudioOutput::Open() {
 }
 
 bool AudioOutput::CloseIfSilent() {
-    if (!keeper_.joinable()) {
-        return true;  // never opened
+    if (Unused()) {
+        return true;
     }
-    const Answer answer = Ask([](Shared& shared) { shared.want = Shared::Want::kClosedIfSilent; });
+    const Answer answer = Ask([](Shared& shared) { shared.want = Want::kClosedIfSilent; });
     // Without an answer the caller asks again later: what still sounds once the server is
     // back is known only then.
     const std::lock_guard lock(shared_->lock);
@@ -321,25 +345,21 @@ bool AudioOutput::CloseIfSilent() {
 }
 
 void AudioOutput::Close() {
-    if (keeper_.joinable()) {
-        Ask([](Shared& shared) { shared.want = Shared::Want::kClosed; });
+    if (!Unused()) {
+        Ask([](Shared& shared) { shared.want = Want::kClosed; });
     }
 }
 
 void AudioOutput::Use(Work work) {
-    if (!StartKeeper()) {
-        work(false, 0);
-        return;
-    }
     Ask([&work](Shared& shared) {
-        shared.want = Shared::Want::kOpen;
+        shared.want = Want::kOpen;
         shared.work.push_back(std::move(work));
     });
 }
 
 void AudioOutput::After(Work work) {
-    if (!keeper_.joinable()) {
-        work(false, 0);  // nothing was ever opened: nothing can be in use
+    if (Unused()) {
+        work(false, shared_->device.openings());  // no keeper: the output is the caller's
         return;
     }
     Ask([&work](Shared& shared) { shared.work.push_back(std::move(work)); });

@@ -1,17 +1,21 @@
 // The sound card as the program sees it: SDL's audio and SDL2_mixer's output. Opened only when
 // something is to sound, and closed again once nothing does, so a silent game holds no device.
 //
-// A thread of its own, the output's keeper, owns the output's life: it alone calls SDL and
-// SDL2_mixer (SDL's audio thread aside, which calls back into the music and the mix's end). A
-// sound server that stops answering (stopped, swapped out, hung) holds SDL's open and close for
-// as long as it is away; only the keeper waits for it then. The caller asks and waits for the
-// answer at most a second, and not at all while an earlier request is still unanswered or the
-// device has stopped asking for sound, so the window never waits on a server.
+// A thread of its own, the output's keeper, owns the output's life: while it runs, it alone
+// calls SDL and SDL2_mixer (SDL's audio thread aside, which calls back into the music and the
+// mix's end). A sound server that stops answering (stopped, swapped out, hung) holds SDL's open
+// and close for as long as it is away; only the keeper waits for it then. The caller asks and
+// waits for the answer at most a second, and not at all while an earlier request is still
+// unanswered or the device has stopped asking for sound, so the window never waits on a
+// server. The keeper is started for a request when none runs and ends once it has answered
+// everything, so an idle output costs no thread; where no thread can be had (a process limit),
+// the caller does the work itself, as before there was a keeper.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace koma::sound {
@@ -77,16 +81,23 @@ class AudioOutput {
     static constexpr int kChannels = 2;  // everything rendered for it is interleaved stereo
 
   private:
+    enum class Want { kOpen, kClosed, kClosedIfSilent };
+    class Device;
     struct Shared;
-    class Keeper;
 
     enum class Answer { kGiven, kLate, kNotAwaited };
     // Hands the keeper a request (`change` sets what is asked for, under the shared lock) and
     // waits for its answer, unless the keeper is still busy with an earlier one or the device
-    // has stopped asking for sound: then it is waiting on a server.
+    // has stopped asking for sound: then it is waiting on a server. Without a thread for the
+    // keeper, serves the request itself.
     template <typename Change>
     Answer Ask(const Change& change);
-    bool StartKeeper();
+    bool StartKeeper(std::unique_lock<std::mutex>& lock);
+    // Serves what is asked, while anything is; `lock` (of `shared`) is held on entry and on
+    // return.
+    static void ServeAll(Shared& shared, std::unique_lock<std::mutex>& lock);
+    // Nothing is open, and no keeper runs.
+    bool Unused() const;
 
     // Shared with the keeper's thread, which may outlive this object (see the destructor).
     std::shared_ptr<Shared> shared_;

@@ -698,8 +698,8 @@ INSTANTIATE_TEST_SUITE_P(EachFanfare, FanfareFaultTest, ::testing::ValuesIn(kFan
 
 // A sound server that can be stopped: SDL's disk driver writes into a pipe that this reads. Once
 // it stops reading, the pipe fills within a buffer, SDL's audio thread waits on it, and so does
-// whatever closes the output, as with a stopped PulseAudio or PipeWire. Stopped for more than
-// ten seconds, it reads again by itself, so that nothing waits for ever.
+// whatever closes the output, as with a stopped PulseAudio or PipeWire. It reads again ten
+// seconds after a stop at the latest, so that nothing waits for ever.
 class StoppableServer {
   public:
     explicit StoppableServer(const std::string& pipe) {
@@ -717,37 +717,31 @@ class StoppableServer {
         close(reader_);
     }
 
-    void Stop() { stopped_at_ = std::chrono::steady_clock::now().time_since_epoch().count(); }
-    void Resume() { stopped_at_ = 0; }
-    bool Stopped() const { return stopped_at_ != 0; }
-    // Loud samples read so far.
-    long Loud() const { return loud_; }
+    void Stop() { stopped_until_ = Now() + std::chrono::steady_clock::duration(10s).count(); }
+    void Resume() { stopped_until_ = 0; }
+    bool Stopped() const { return Now() < stopped_until_; }
+    long Loud() const { return loud_; }  // loud samples read so far
 
   private:
+    static std::int64_t Now() {
+        return std::chrono::steady_clock::now().time_since_epoch().count();
+    }
+
     void Read() {
         std::vector<std::int16_t> samples(2048);
         while (!ended_) {
-            const auto stopped = std::chrono::steady_clock::duration(stopped_at_.load());
-            if (stopped.count() != 0 &&
-                std::chrono::steady_clock::now().time_since_epoch() - stopped < 10s) {
-                std::this_thread::sleep_for(10ms);
-                continue;
-            }
-            if (stopped.count() != 0) {
-                Resume();
-            }
-            const ssize_t bytes = read(reader_, samples.data(), samples.size() * 2);
+            const ssize_t bytes = Stopped() ? 0 : read(reader_, samples.data(), samples.size() * 2);
             for (ssize_t i = 0; i < bytes / 2; ++i) {
                 loud_ += std::abs(samples[static_cast<std::size_t>(i)]) > 500 ? 1 : 0;
             }
             if (bytes <= 0) {
-                std::this_thread::sleep_for(5ms);  // no writer, or nothing written yet
+                std::this_thread::sleep_for(5ms);  // stopped, no writer, or nothing written yet
             }
         }
     }
 
     int reader_;
-    std::atomic<std::int64_t> stopped_at_{0};
+    std::atomic<std::int64_t> stopped_until_{0};
     std::atomic<long> loud_{0};
     std::atomic<bool> ended_{false};
     std::thread thread_;
