@@ -51,7 +51,6 @@ class AudioOutput::Device {
     // Does what `want` asks for, after closing an output whose device has gone.
     void Serve(Want want);
     bool open() const { return open_; }
-    bool failed() const { return failed_; }
     int rate() const { return rate_; }
     int openings() const { return openings_; }
 
@@ -65,8 +64,7 @@ class AudioOutput::Device {
 
     Shared& shared_;
     bool open_ = false;
-    bool failed_ = false;  // the last opening failed
-    int rate_ = 0;         // of the run's first opening
+    int rate_ = 0;  // of the run's first opening
     int openings_ = 0;
     std::uint32_t device_ = 0;  // SDL's id of the mixer's device; 0: not known
 };
@@ -90,7 +88,6 @@ struct AudioOutput::Shared {
     // The answers, as of the request numbered `answered`.
     std::uint64_t answered = 0;
     bool open = false;
-    bool failed = false;
     int rate = 0;
     bool keeping = false;  // a keeper runs, and has `device`
 
@@ -123,7 +120,6 @@ void AudioOutput::ServeAll(Shared& shared, std::unique_lock<std::mutex>& lock) {
         lock.lock();
         shared.answered = asked;
         shared.open = shared.device.open();
-        shared.failed = shared.device.failed();
         shared.rate = shared.device.rate();
         shared.answered_changed.notify_all();
     }
@@ -151,7 +147,6 @@ void AudioOutput::Device::Serve(Want want) {
 }
 
 void AudioOutput::Device::Open() {
-    failed_ = true;
     // Otherwise SDL turns SIGINT and SIGTERM into quit events that a Qt program never reads,
     // and the program no longer ends on them.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -185,7 +180,6 @@ void AudioOutput::Device::Open() {
         }
     }
     open_ = true;
-    failed_ = false;
     rate_ = rate;
     ++openings_;
     shared_.mixed_at = Now();

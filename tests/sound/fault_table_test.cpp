@@ -712,6 +712,10 @@ class StoppableServer {
     StoppableServer(const StoppableServer&) = delete;
     StoppableServer& operator=(const StoppableServer&) = delete;
     ~StoppableServer() {
+        if (Stopped()) {
+            Resume();  // lets a close that waits on it end before the pipe goes
+            std::this_thread::sleep_for(500ms);
+        }
         ended_ = true;
         thread_.join();
         close(reader_);
