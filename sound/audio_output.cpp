@@ -7,7 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -240,36 +240,44 @@ AudioOutput::~AudioOutput() {
     const bool ended =
         shared_->answered_changed.wait_for(lock, patience, [this] { return !shared_->keeping; });
     lock.unlock();
-    if (keeper_.joinable()) {
+    if (keeper_ != nullptr) {
         if (ended) {
-            keeper_.join();
+            SDL_WaitThread(keeper_, nullptr);
         } else {
-            keeper_.detach();
+            SDL_DetachThread(keeper_);
         }
     }
 }
 
+// An SDL thread, not a std::thread: SDL keeps a little per thread (its error message), and frees
+// it when a thread of its own ends.
 bool AudioOutput::StartKeeper(std::unique_lock<std::mutex>& lock) {
-    if (keeper_.joinable()) {
+    if (keeper_ != nullptr) {
         // The last one has answered everything and is returning.
         lock.unlock();
-        keeper_.join();
+        SDL_WaitThread(keeper_, nullptr);
+        keeper_ = nullptr;
         lock.lock();
     }
+    auto* const handed = new (std::nothrow) std::shared_ptr<Shared>(shared_);
     shared_->keeping = true;
-    try {
-        keeper_ = std::thread([shared = shared_] {
-            std::unique_lock keeper_lock(shared->lock);
-            ServeAll(*shared, keeper_lock);
-            shared->keeping = false;  // it is idle: a thread less while the output plays
-            shared->answered_changed.notify_all();
-        });
-    } catch (const std::system_error&) {
-        shared_->keeping = false;
-    } catch (const std::bad_alloc&) {
+    keeper_ = handed != nullptr ? SDL_CreateThread(&Keep, "koma-output", handed) : nullptr;
+    if (keeper_ == nullptr) {
+        delete handed;
         shared_->keeping = false;
     }
     return shared_->keeping;
+}
+
+int AudioOutput::Keep(void* handed) {
+    const std::unique_ptr<std::shared_ptr<Shared>> owner(
+        static_cast<std::shared_ptr<Shared>*>(handed));
+    Shared& shared = **owner;
+    std::unique_lock lock(shared.lock);
+    ServeAll(shared, lock);
+    shared.keeping = false;  // it is idle: a thread less while the output plays
+    shared.answered_changed.notify_all();
+    return 0;
 }
 
 template <typename Change>
@@ -307,8 +315,9 @@ void AudioOutput::Open() {
         if (shared_->answered_changed.wait_for(lock, kAnswerWait,
                                                [this] { return !shared_->keeping; })) {
             lock.unlock();
-            if (keeper_.joinable()) {
-                keeper_.join();
+            if (keeper_ != nullptr) {
+                SDL_WaitThread(keeper_, nullptr);
+                keeper_ = nullptr;
             }
             lock.lock();
             ++shared_->asked;

@@ -16,7 +16,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
+
+struct SDL_Thread;
 
 namespace koma::sound {
 
@@ -93,6 +94,7 @@ class AudioOutput {
     template <typename Change>
     Answer Ask(const Change& change);
     bool StartKeeper(std::unique_lock<std::mutex>& lock);
+    static int Keep(void* handed);  // the keeper's thread
     // Serves what is asked, while anything is; `lock` (of `shared`) is held on entry and on
     // return.
     static void ServeAll(Shared& shared, std::unique_lock<std::mutex>& lock);
@@ -101,7 +103,7 @@ class AudioOutput {
 
     // Shared with the keeper's thread, which may outlive this object (see the destructor).
     std::shared_ptr<Shared> shared_;
-    std::thread keeper_;
+    SDL_Thread* keeper_ = nullptr;
 };
 
 }  // namespace koma::sound
