@@ -26,7 +26,9 @@ class View {
     virtual void ShowNotice(std::string_view text) = 0;
     // The sound switch.
     virtual bool IsSoundOn() const = 0;
-    // Starts the completion sound and returns at once.
+    // Starts the completion sound without waiting for it to end. The window's first call loads
+    // the sound module; a sound output that must be opened for it is waited for a second at
+    // most, and one whose sound server has stopped answering not at all.
     virtual void PlayEffect() = 0;
     // The solver button. Its shown state is also the game-active flag: hidden locks the board.
     virtual void SetSolverButtonVisible(bool visible) = 0;

@@ -1,5 +1,4 @@
 // The sound module's entry: the output, the fanfare and the music devices of one game.
-#include <new>
 
 #include "sound/audio_output.h"
 #include "sound/sound_effect.h"
@@ -35,6 +34,10 @@ extern "C" __attribute__((visibility("default"))) koma::sound::SoundSystem*
 koma_make_sound_system() {
     // Process-wide, so once, here, on the game's thread, which makes the synthesisers.
     koma::sound::ConfigureFluidSynth();
-    // No exception may leave a C function.
-    return new (std::nothrow) koma::sound::EngineSoundSystem();
+    // No exception may leave a C function; making it allocates more than the object itself.
+    try {
+        return new koma::sound::EngineSoundSystem();
+    } catch (...) {
+        return nullptr;
+    }
 }

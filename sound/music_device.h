@@ -21,8 +21,9 @@ enum class NotifyKind { kSuccessful, kAborted };
 
 class MusicDevice {
   public:
-    // Called once per play: kSuccessful when the play reached the end, kAborted when a stop
-    // interrupted it. It may be called on any thread (the audio thread, or inside Stop()).
+    // Called once for each play: kSuccessful when it reached the end, kAborted when a stop
+    // interrupted it. A Play() while a play is outstanding carries that one on and adds no call
+    // of its own. It may be called on any thread (the audio thread, or inside Stop()).
     using NotifyHandler = std::function<void(NotifyKind)>;
 
     MusicDevice() = default;

@@ -2,6 +2,9 @@
 
 #include <SDL_mixer.h>
 
+#include <chrono>
+#include <map>
+#include <optional>
 #include <vector>
 
 #include "sound/music_device.h"
@@ -18,6 +21,8 @@ constexpr std::size_t kMaxEffectBytes = std::size_t{16} << 20;
 // twenty times the game's fanfare. The mixer multiplies in 32 bits, so an unchecked low-rate
 // file would overflow the size and be copied into a buffer far too small.
 constexpr std::uint64_t kMaxConvertedBytes = std::uint64_t{8} << 20;
+// The latest a sound may start after it was asked for.
+constexpr auto kLatestStart = std::chrono::seconds(1);
 
 SDL_AudioFormat DecodedFormat(const WavSound& sound) {
     if (sound.is_float) {
@@ -44,23 +49,37 @@ std::uint64_t ConvertedBytes(const WavSound& sound) {
 
 }  // namespace
 
-void SoundEffect::ChunkDeleter::operator()(Mix_Chunk* chunk) const {
-    Mix_FreeChunk(chunk);  // also halts every channel still playing it
-}
+// Everything here runs on the output's thread, which alone calls the mixer.
+class SoundEffect::Chunks {
+  public:
+    // `openings`: of the output, open now.
+    void Play(const std::string& path, int openings);
+    void Clear() { loaded_.clear(); }
 
-SoundEffect::SoundEffect(AudioOutput& output) : output_(output) {}
+  private:
+    struct ChunkDeleter {
+        void operator()(Mix_Chunk* chunk) const {
+            Mix_FreeChunk(chunk);  // also halts every channel still playing it
+        }
+    };
+    using ChunkPtr = std::unique_ptr<Mix_Chunk, ChunkDeleter>;
+    struct Loaded {
+        FileStamp file;  // what was read
+        ChunkPtr chunk;
+    };
 
-SoundEffect::~SoundEffect() = default;
+    Mix_Chunk* Load(const std::string& path);
 
-void SoundEffect::Play(const std::string& path) {
-    try {
-        output_.Open();
-    } catch (const SoundError&) {
-        return;  // the fanfare is never worth an error box
-    }
-    if (output_.Openings() != openings_) {
-        chunks_.clear();  // converted for an output that has been closed since
-        openings_ = output_.Openings();
+    int openings_ = 0;  // the output's opening the chunks were converted for
+    // Kept while the output stays open and the file unchanged: a chunk must stay alive while a
+    // channel plays it.
+    std::map<std::string, Loaded> loaded_;
+};
+
+void SoundEffect::Chunks::Play(const std::string& path, int openings) {
+    if (openings != openings_) {
+        loaded_.clear();  // converted for an output that has been closed since
+        openings_ = openings;
     }
     Mix_Chunk* const chunk = Load(path);
     if (chunk == nullptr) {
@@ -70,14 +89,14 @@ void SoundEffect::Play(const std::string& path) {
     Mix_PlayChannel(-1, chunk, 0);
 }
 
-Mix_Chunk* SoundEffect::Load(const std::string& path) {
+Mix_Chunk* SoundEffect::Chunks::Load(const std::string& path) {
     // Looked at again at every play: a deleted file plays nothing, a replaced one its new sound.
     const PlainFile file(path);
-    if (const auto found = chunks_.find(path); found != chunks_.end()) {
+    if (const auto found = loaded_.find(path); found != loaded_.end()) {
         if (file.problem() == PlainFile::Problem::kNone && found->second.file == file.stamp()) {
             return found->second.chunk.get();
         }
-        chunks_.erase(found);
+        loaded_.erase(found);
     }
     std::vector<char> bytes;
     if (file.size() > kMaxEffectBytes || !file.ReadAll(bytes)) {
@@ -98,7 +117,25 @@ Mix_Chunk* SoundEffect::Load(const std::string& path) {
     if (chunk == nullptr) {
         return nullptr;
     }
-    return chunks_.emplace(path, Loaded{file.stamp(), std::move(chunk)}).first->second.chunk.get();
+    return loaded_.emplace(path, Loaded{file.stamp(), std::move(chunk)}).first->second.chunk.get();
+}
+
+SoundEffect::SoundEffect(AudioOutput& output)
+    : output_(output), chunks_(std::make_shared<Chunks>()) {}
+
+SoundEffect::~SoundEffect() {
+    output_.After([chunks = std::move(chunks_)](bool, int) { chunks->Clear(); });
+}
+
+void SoundEffect::Play(const std::string& path) {
+    const auto asked = std::chrono::steady_clock::now();
+    output_.Use([chunks = chunks_, path, asked](bool open, int openings) {
+        // A fanfare heard seconds after the completion, once a stopped server is back, would
+        // belong to nothing the player did.
+        if (open && std::chrono::steady_clock::now() - asked < kLatestStart) {
+            chunks->Play(path, openings);
+        }
+    });
 }
 
 }  // namespace koma::sound

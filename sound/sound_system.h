@@ -23,9 +23,11 @@ class SoundSystem {
     // synthesiser finds no music in it. Its notifications come as MusicDevice describes.
     virtual std::unique_ptr<MusicDevice> OpenMusic(const CheckedMusic& music,
                                                    MusicDevice::NotifyHandler notify) = 0;
-    // Plays a WAV file over whatever plays, as SoundEffect::Play does.
+    // Plays a WAV file over whatever plays, as SoundEffect::Play does: returns once it has
+    // started, after a second at most, and at once while the sound server does not answer.
     virtual void PlayEffect(const std::string& file) = 0;
-    // Closes the output if nothing can be heard any more; false while something still sounds.
+    // Closes the output if nothing can be heard any more; false while something still sounds,
+    // or the sound server has not answered yet (AudioOutput::CloseIfSilent).
     virtual bool ReleaseAudio() = 0;
 };
 

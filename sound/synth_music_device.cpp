@@ -26,10 +26,10 @@ constexpr int kTailSeconds = 2;
 // Real music sends a few dozen; a piece with thousands of events at once would keep the
 // synthesiser busy for longer than the buffer lasts, the audio thread would never catch up, and
 // a stop or close would wait on it. Of such a crowd the surplus note-ons are dropped, and the
-// rest waits for the next buffers (WaitingEvents). Every event the player sends counts, also
-// one it replays at each pass: a pass that sent more than its share leaves a debt, and the next
-// pass begins only once later buffers have paid it, so a short piece full of events cannot be
-// replayed with every buffer.
+// rest waits for the next buffers, or is folded into what waits (WaitingEvents). Every event the
+// player sends counts, also one it replays at each pass: a pass that sent more than its share
+// leaves a debt, and the next pass begins only once later buffers have paid it, so a short piece
+// full of events cannot be replayed with every buffer.
 constexpr int kEventsPerBuffer = 1000;
 // The shortest tick the player may take, in microseconds: 50,000 ticks a second, far beyond
 // any real piece. A tempo of a microsecond per quarter would have the player run through the
@@ -40,6 +40,8 @@ constexpr int kMinTickMicros = 20;
 constexpr int kNoteOff = 0x80;
 constexpr int kNoteOn = 0x90;
 constexpr int kControlChange = 0xB0;
+constexpr int kProgramChange = 0xC0;
+constexpr int kChannelPressure = 0xD0;
 constexpr int kPitchBend = 0xE0;
 constexpr int kSetTempo = 0x51;  // a meta event
 constexpr int kAllSoundOff = 120;
@@ -63,14 +65,21 @@ struct ChannelEvent {
 };
 
 // What the game's thread and the audio thread share, and its rule:
-// - Every field is read and written with `lock` held, and so are FluidSynth's player and
-//   synthesiser: the game's thread takes it for each control (Play, Stop, SeekToStart,
-//   Position), the audio thread for each buffer it renders (Render, inside which the player
-//   calls OnTick and OnEvent). Neither thread sends a notification while holding it, so a
-//   handler may call back into the device.
-// - `silent` alone is also read without the lock (IsSounding, on any thread): it is atomic.
-// - Prepare and Close write the fields without the lock: the device is not the output's music
-//   then (RemoveMusic waited for a render in progress), so the audio thread cannot see it.
+// - While the device is the output's music (from Prepare's SetMusic to the next RemoveMusic),
+//   every field below, and FluidSynth's player and synthesiser, is read and written with `lock`
+//   held: the game's thread takes it for each control (Play, Stop, SeekToStart, Position), the
+//   audio thread for each buffer it renders (Render, inside which the player calls OnTick and
+//   OnEvent), across the rendering: so a control waits for at most one buffer's rendering, a
+//   few milliseconds (the event budget bounds it), never for the sound server. Neither thread
+//   sends a notification while holding it, so a handler may call back into the device.
+// - `silent` alone is also read without the lock (IsSounding: the output's keeper, asking
+//   whether the output may close): it is atomic.
+// - Prepare (when it makes the synthesiser) and Close write the fields, the player and the
+//   synthesiser without the lock, and OpenChecked the piece: each first takes the device off
+//   the output (RemoveMusic waits for a render in progress, notification included), so the
+//   audio thread cannot see it then; SetMusic hands it back, and what was written before it
+//   is seen by the next render. The audio thread's own fields (after the synthesiser, below)
+//   are reset there the same way.
 // Each field says which thread writes it and which reads it.
 struct SharedState {
     std::mutex lock;
@@ -100,7 +109,7 @@ struct SharedState {
     // Game: the notes held at the last stop; audio sounds them again when it resumes.
     Keys held_at_stop{};
     // Nothing plays and the reverb's tail has ended. Written with the lock held (game: a play;
-    // audio: the tail's end), read without it.
+    // audio: the tail's end), read without it (the output's keeper).
     std::atomic<bool> silent{true};
 };
 
@@ -110,11 +119,14 @@ struct SharedState {
 // which is sent later and so releases as much: a note-off only for a note that sounds, at most
 // once for each key of each channel; All Sound Off (with which the player silences a channel
 // at a stop or seek) and All Notes Off, at most once for each channel. Any other message waits
-// while fewer than a buffer's share of others do; past that it is dropped, as the surplus
-// note-ons are.
+// while fewer than a buffer's share of others do. Past that, a setting of a channel (a
+// controller, the program, the channel pressure, the pitch bend) is folded into the last one of
+// its kind that waits, or waits after the others once, carrying the latest value: so each
+// channel ends with the settings the file gave it last, such as the sustain pedal's release or
+// the bend's return to the centre. Only the surplus note-ons and key pressures are dropped.
 class WaitingEvents {
   public:
-    WaitingEvents() : ring_(kCapacity) {}
+    WaitingEvents() : ring_(kCapacity) { Clear(); }
 
     bool Empty() const { return count_ == 0; }
     // `sounding`: whether the note an event releases sounds now.
@@ -125,17 +137,26 @@ class WaitingEvents {
   private:
     // A slot for each key's note-off, then All Sound Off and All Notes Off.
     static constexpr std::size_t kReleases = kKeys + 2;
+    // One for each controller, then the program, the channel pressure and the pitch bend.
+    static constexpr std::size_t kSettings = kKeys + 3;
     static constexpr std::size_t kOthersRoom = kEventsPerBuffer;
-    static constexpr std::size_t kCapacity = kChannels * kReleases + kOthersRoom;
+    static constexpr std::size_t kCapacity =
+        kChannels * kReleases + kOthersRoom + kChannels * kSettings;
+    static constexpr std::size_t kNowhere = kCapacity;
 
     // Whether `event`'s release waits already; nullptr when it releases nothing.
     bool* ReleaseWaits(const ChannelEvent& event);
+    // Where in the ring the folded setting of `event`'s kind waits (kNowhere: it does not);
+    // nullptr when `event` is no setting.
+    std::size_t* FoldedAt(const ChannelEvent& event);
+    void Append(const ChannelEvent& event);
 
     std::vector<ChannelEvent> ring_;
     std::size_t first_ = 0;
     std::size_t count_ = 0;
     std::size_t others_ = 0;
     std::array<std::array<bool, kReleases>, kChannels> release_waits_{};
+    std::array<std::array<std::size_t, kSettings>, kChannels> folded_at_{};
 };
 
 class SynthMusicDevice final : public MusicDevice, private AudioOutput::MusicSource {
@@ -227,6 +248,8 @@ void SynthMusicDevice::OpenChecked(const CheckedMusic& music, NotifyHandler noti
 
 void SynthMusicDevice::Prepare() {
     RequireOpen();
+    // May return while a stopped server holds the output's reopening: the music is rendered at
+    // the run's one rate, and sounds once the output is back.
     output_.Open();
     if (synth_ != nullptr && synth_rate_ == output_.SampleRate()) {
         return;
@@ -362,7 +385,8 @@ void SynthMusicDevice::Notify(NotifyKind kind) const {
     }
 }
 
-// ---- The audio thread's side: SDL's audio lock held, and shared_.lock inside Render ----
+// ---- The audio thread's side: SDL's audio lock and the output's render lock held, and
+// shared_.lock inside Render ----
 
 void SynthMusicDevice::Render(std::int16_t* samples, int frames) {
     bool ended = false;
@@ -526,21 +550,36 @@ void WaitingEvents::Push(const ChannelEvent& event, bool sounding) {
             return;  // waiting already, or nothing to release
         }
         *waits = true;
-    } else if (others_ < kOthersRoom) {
-        ++others_;
-    } else {
+        Append(event);
         return;
     }
+    std::size_t* const folded = FoldedAt(event);
+    if (folded != nullptr && *folded != kNowhere) {
+        ring_.at(*folded) = event;  // the last of its kind that waits: only its value changes
+    } else if (others_ < kOthersRoom) {
+        ++others_;
+        Append(event);
+    } else if (folded != nullptr) {
+        *folded = (first_ + count_) % kCapacity;
+        Append(event);
+    }
+}
+
+void WaitingEvents::Append(const ChannelEvent& event) {
     ring_.at((first_ + count_) % kCapacity) = event;
     ++count_;
 }
 
 ChannelEvent WaitingEvents::Pop() {
-    const ChannelEvent event = ring_.at(first_);
+    const std::size_t at = first_;
+    const ChannelEvent event = ring_.at(at);
     first_ = (first_ + 1) % kCapacity;
     --count_;
+    std::size_t* const folded = FoldedAt(event);
     if (bool* const waits = ReleaseWaits(event)) {
         *waits = false;
+    } else if (folded != nullptr && *folded == at) {
+        *folded = kNowhere;
     } else {
         --others_;
     }
@@ -561,11 +600,30 @@ bool* WaitingEvents::ReleaseWaits(const ChannelEvent& event) {
     return nullptr;
 }
 
+std::size_t* WaitingEvents::FoldedAt(const ChannelEvent& event) {
+    auto& channel = folded_at_.at(event.Channel());
+    switch (event.type) {
+        case kControlChange:
+            return &channel.at(event.Key());  // the controller's number, as a key's
+        case kProgramChange:
+            return &channel.at(kKeys);
+        case kChannelPressure:
+            return &channel.at(kKeys + 1);
+        case kPitchBend:
+            return &channel.at(kKeys + 2);
+        default:
+            return nullptr;
+    }
+}
+
 void WaitingEvents::Clear() {
     first_ = 0;
     count_ = 0;
     others_ = 0;
     release_waits_ = {};
+    for (auto& channel : folded_at_) {
+        channel.fill(kNowhere);
+    }
 }
 
 }  // namespace

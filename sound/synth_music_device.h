@@ -17,7 +17,8 @@ void ConfigureFluidSynth();
 
 // A device rendering through `output`, which must outlive it. `soundfont` empty means
 // DefaultSoundfont(). Opening checks the file and the sound font; the synthesiser is made and
-// the sound font loaded by the first Prepare() or Play(), which also open the output. The
+// the sound font loaded by the first Prepare() or Play(), which also have the output opened
+// (AudioOutput::Open: the music sounds once a stopped server is back, without a word). The
 // device's notification handler runs on the audio thread (at the end of a play) or inside
 // Stop(); it must return quickly and may not wait for the UI.
 std::unique_ptr<MusicDevice> MakeSynthMusicDevice(AudioOutput& output, std::string soundfont = {});

@@ -14,6 +14,8 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -26,6 +28,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/board_frame.h"
@@ -40,6 +43,7 @@
 namespace koma::sound {
 namespace {
 
+using namespace std::chrono_literals;
 using ::testing::AllOf;
 using testing::Bytes;
 using ::testing::EndsWith;
@@ -691,6 +695,102 @@ TEST_P(FanfareFaultTest, TheCompletionGoesOnWithBoundedMemory) {
 
 INSTANTIATE_TEST_SUITE_P(EachFanfare, FanfareFaultTest, ::testing::ValuesIn(kFanfareFaults),
                          [](const auto& row) { return row.param.name; });
+
+// A sound server that can be stopped: SDL's disk driver writes into a pipe that this reads. Once
+// it stops reading, the pipe fills within a buffer, SDL's audio thread waits on it, and so does
+// whatever closes the output, as with a stopped PulseAudio or PipeWire. It reads again ten
+// seconds after a stop at the latest, so that nothing waits for ever.
+class StoppableServer {
+  public:
+    explicit StoppableServer(const std::string& pipe) {
+        mkfifo(pipe.c_str(), 0600);
+        reader_ = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);  // the writer's open then succeeds
+        fcntl(reader_, F_SETPIPE_SZ, 4096);
+        setenv("SDL_DISKAUDIOFILE", pipe.c_str(), 1);
+        thread_ = std::thread([this] { Read(); });
+    }
+    StoppableServer(const StoppableServer&) = delete;
+    StoppableServer& operator=(const StoppableServer&) = delete;
+    ~StoppableServer() {
+        if (Stopped()) {
+            Resume();  // lets a close that waits on it end before the pipe goes
+            std::this_thread::sleep_for(500ms);
+        }
+        ended_ = true;
+        thread_.join();
+        close(reader_);
+    }
+
+    void Stop() { stopped_until_ = Now() + std::chrono::steady_clock::duration(10s).count(); }
+    void Resume() { stopped_until_ = 0; }
+    bool Stopped() const { return Now() < stopped_until_; }
+    long Loud() const { return loud_; }  // loud samples read so far
+
+  private:
+    static std::int64_t Now() {
+        return std::chrono::steady_clock::now().time_since_epoch().count();
+    }
+
+    void Read() {
+        std::vector<std::int16_t> samples(2048);
+        while (!ended_) {
+            const ssize_t bytes = Stopped() ? 0 : read(reader_, samples.data(), samples.size() * 2);
+            for (ssize_t i = 0; i < bytes / 2; ++i) {
+                loud_ += std::abs(samples[static_cast<std::size_t>(i)]) > 500 ? 1 : 0;
+            }
+            if (bytes <= 0) {
+                std::this_thread::sleep_for(5ms);  // stopped, no writer, or nothing written yet
+            }
+        }
+    }
+
+    int reader_;
+    std::atomic<std::int64_t> stopped_until_{0};
+    std::atomic<long> loud_{0};
+    std::atomic<bool> ended_{false};
+    std::thread thread_;
+};
+
+// The server stops while the music plays. Whatever the output waits for, the window does not:
+// the notice of a completion shows at once, sound off and on take effect at once, and once the
+// server answers again the music comes back, with no box.
+TEST(StoppedServer, NeverHoldsTheWindow) {
+    const TempDir dir;
+    Folder setup(dir);
+    setup.driver = "disk";
+    StoppableServer server(dir.Path("server"));
+    app::testing::ModalCloser closer;
+    bool stopped_at_notice = false;
+    closer.on_box = [&] { stopped_at_notice = server.Stopped(); };
+    Game game(setup);
+    const app::testing::FormProbe probe{game.form()};
+    game.form().show();
+    QTest::mouseClick(probe.RadioButton2(), Qt::LeftButton);
+    probe.PlayToOneSlideShortOfTheGoal();
+    for (int waited = 0; server.Loud() == 0 && waited < 5000; waited += 50) {
+        QTest::qWait(50);
+    }
+    ASSERT_GT(server.Loud(), 0) << "no music";
+
+    server.Stop();
+    QTest::qWait(3500);  // the output has asked for nothing for two seconds: it has stopped
+    probe.PressCell({0, 1});
+    ASSERT_EQ(closer.seen.size(), 1U);
+    EXPECT_EQ(closer.seen[0].text, "できた!!!!");
+    EXPECT_TRUE(stopped_at_notice) << "the notice waited for the server";
+    QTest::mouseClick(probe.RadioButton1(), Qt::LeftButton);
+    QTest::qWait(1500);  // the output's release is asked for a second after sound off
+    QTest::mouseClick(probe.RadioButton2(), Qt::LeftButton);
+    EXPECT_TRUE(server.Stopped()) << "sound off and on waited for the server";
+
+    server.Resume();
+    const long before = server.Loud();
+    for (int waited = 0; server.Loud() == before && waited < 5000; waited += 50) {
+        QTest::qWait(50);
+    }
+    EXPECT_GT(server.Loud(), before) << "no music once the server is back";
+    EXPECT_EQ(closer.seen.size(), 1U) << "a box once the server is back";
+}
 
 }  // namespace
 }  // namespace koma::sound

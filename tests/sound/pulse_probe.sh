@@ -1,7 +1,7 @@
 #!/bin/sh
 # What a music file costs the game against a real sound server: sound on for 4 s, CPU ticks
 # over 10 s while it plays, sound off, KOMA's streams 5 s after off, CPU ticks over the 10 s
-# after that. A private PulseAudio with a null sink and a private Xvfb, as pulse_check.sh.
+# after that, and the game's peak memory. A private PulseAudio with a null sink and a private Xvfb, as pulse_check.sh.
 #
 #   pulse_probe.sh KOMA_BINARY MIDI_FILE
 #
@@ -42,3 +42,4 @@ click 50 440; sleep 5
 echo "5 s after off: streams $(streams)"
 echo "after off: $(sh $probe $kpid 10 | tail -1)"
 echo "15 s after off: streams $(streams); alive: $(kill -0 $kpid 2>/dev/null && echo yes || echo no)"
+echo "peak memory: $(awk '/^VmHWM/ { print $2 / 1024 " MB" }' /proc/$kpid/status)"

@@ -6,10 +6,13 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -168,6 +171,99 @@ TEST_F(RenderedOutputTest, AQuickMouseOffLeavesOnlyTheReleaseTail) {
     ASSERT_GT(samples.size(), kPerSecond);
     EXPECT_LT(PeakFrom(samples, samples.size() - kPerSecond / 2), 100)
         << "still sounding well after the click";
+}
+
+// A setting of channel 0 given at 0.5 s right after twice a buffer's share of other messages,
+// as a careless or hostile file may send them, in a four-second piece; `notes` (on organs,
+// which sound as long as a key or the pedal holds them) come before.
+testing::Bytes AfterACrowd(const std::function<void(tune::MidiTrack&)>& notes,
+                           const std::function<void(tune::MidiTrack&)>& setting) {
+    constexpr std::uint32_t kHalf = testing::kTicksPerQuarter;
+    tune::MidiTrack track;
+    notes(track);
+    for (int i = 0; i < 2500; ++i) {
+        track.AddController(kHalf, 0, 10, 64);  // the pan at the centre, where it is
+    }
+    setting(track);
+    track.AddController(8 * kHalf, 0, 7, 100);
+    return tune::EncodeMidiFile({track}, testing::kTicksPerQuarter, 8 * kHalf);
+}
+
+double Rms(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to) {
+    to = std::min(to, samples.size());
+    double sum = 0.0;
+    for (std::size_t i = from; i < to; ++i) {
+        sum += static_cast<double>(samples[i]) * samples[i];
+    }
+    return to > from ? std::sqrt(sum / static_cast<double>(to - from)) : 0.0;
+}
+
+// The left channel's pitch over [from, to) frames: the shortest lag, for 60 to 400 Hz, that
+// repeats the sound nearly as well as the best one (a multiple of it would do as well).
+double PitchHz(const std::vector<std::int16_t>& samples, std::size_t rate, std::size_t from,
+               std::size_t to) {
+    std::vector<double> score;
+    for (std::size_t lag = rate / 400; lag <= rate / 60; ++lag) {
+        double sum = 0.0;
+        for (std::size_t frame = from; frame + lag < to; ++frame) {
+            sum += static_cast<double>(samples.at(2 * frame)) * samples.at(2 * (frame + lag));
+        }
+        score.push_back(sum);
+    }
+    const double best = *std::max_element(score.begin(), score.end());
+    for (std::size_t i = 1; i + 1 < score.size(); ++i) {
+        if (score[i] >= 0.9 * best && score[i] >= score[i - 1] && score[i] >= score[i + 1]) {
+            return static_cast<double>(rate) / static_cast<double>(rate / 400 + i);
+        }
+    }
+    return 0.0;
+}
+
+// What a buffer has no room for is folded, not dropped: the channel keeps the setting the file
+// gave it last. Held by the pedal alone from 0.25 s on, the note ends with its release at 0.5 s.
+TEST_F(RenderedOutputTest, ASustainReleaseAfterACrowdEndsTheNote) {
+    const auto played = [](tune::MidiTrack& track) {
+        track.AddProgram(0, 0, 19);
+        track.AddController(0, 0, 64, 127);
+        track.AddNote(0, testing::kTicksPerQuarter / 2, 0, 60, 100);
+    };
+    const auto released = [](tune::MidiTrack& track) {
+        track.AddController(testing::kTicksPerQuarter, 0, 64, 0);
+    };
+    const auto samples = Rendered(AfterACrowd(played, released), [this](MusicDevice& device) {
+        device.Play();
+        ASSERT_TRUE(recorder.WaitFor(1, 20s));
+    });
+    const std::size_t half = per_second / 2;
+    std::cout << "RMS per 0.5 s from 0.5 s:";
+    for (std::size_t at = 1; at < 8; ++at) {
+        std::cout << ' ' << std::lround(Rms(samples, at * half, (at + 1) * half));
+    }
+    std::cout << '\n';
+    ASSERT_GT(samples.size(), 7 * half);
+    EXPECT_LT(Rms(samples, 4 * half, 7 * half), 50.0) << "the note sounds on from 2 s to 3.5 s";
+}
+
+// Bent two semitones up from the start and back to the centre at 0.5 s, the C at 1 s sounds as
+// written: 130.8 Hz.
+TEST_F(RenderedOutputTest, ABendResetAfterACrowdGivesTheWrittenPitch) {
+    const auto bent = [](tune::MidiTrack& track) {
+        track.AddProgram(0, 0, 20);
+        track.AddPitchBend(0, 0, 16383);
+    };
+    const auto reset = [](tune::MidiTrack& track) {
+        track.AddPitchBend(testing::kTicksPerQuarter, 0, 8192);
+        track.AddNote(2 * testing::kTicksPerQuarter, 5 * testing::kTicksPerQuarter, 0, 48, 100);
+    };
+    const auto samples = Rendered(AfterACrowd(bent, reset), [this](MusicDevice& device) {
+        device.Play();
+        ASSERT_TRUE(recorder.WaitFor(1, 20s));
+    });
+    const std::size_t rate = per_second / AudioOutput::kChannels;
+    ASSERT_GT(samples.size(), 7 * per_second / 2);
+    const double pitch = PitchHz(samples, rate, 2 * rate, 5 * rate / 2);
+    std::cout << "pitch from 2 s to 2.5 s: " << pitch << " Hz\n";
+    EXPECT_NEAR(pitch, 130.8, 3.0);
 }
 
 }  // namespace

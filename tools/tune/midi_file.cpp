@@ -91,6 +91,11 @@ void MidiTrack::AddController(std::uint32_t tick, int channel, int controller, i
     Add(tick, kOtherOrder, Bytes{StatusByte(0xB0, channel), DataByte(controller), DataByte(value)});
 }
 
+void MidiTrack::AddPitchBend(std::uint32_t tick, int channel, int value) {
+    Add(tick, kOtherOrder,
+        Bytes{StatusByte(0xE0, channel), DataByte(value & 0x7F), DataByte(value >> 7)});
+}
+
 void MidiTrack::AddNote(std::uint32_t start, std::uint32_t length, int channel, int key,
                         int velocity) {
     if (length == 0 || velocity == 0) {

@@ -25,6 +25,8 @@ class MidiTrack {
     // Channel events; channel is 0-based (0..15), so General MIDI drums are channel 9.
     void AddProgram(std::uint32_t tick, int channel, int program);
     void AddController(std::uint32_t tick, int channel, int controller, int value);
+    // `value` 0..16383; 8192 is the centre, no bend.
+    void AddPitchBend(std::uint32_t tick, int channel, int value);
     // A note from `start` lasting `length` ticks (length > 0).
     void AddNote(std::uint32_t start, std::uint32_t length, int channel, int key, int velocity);
 
