@@ -34,6 +34,9 @@ class ModuleMusicDevice final : public MusicDevice {
             if (!music_) {
                 throw SoundError("音楽が開かれていません");
             }
+            if (!HasDescriptorsFor(kSoundDescriptors)) {
+                throw SoundError(std::string("音を出せません (") + kNoDescriptors + ")");
+            }
             SoundSystem* const system = module_.Load();
             if (system == nullptr) {
                 module_.ReportFailure();

@@ -8,6 +8,7 @@
 #include <malloc.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -276,12 +278,35 @@ struct Folder {
         ASSERT_EQ(mount(users.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr), 0);
         users_laid_ = true;
     }
+    // Lowers the limit on open files until the row ends, so that `count` more may be opened.
+    void LeaveOpenFiles(rlim_t count) {
+        std::vector<rlim_t> open_now;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            open_now.push_back(std::stoul(entry.path().filename().string()));
+        }
+        ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit_), 0);
+        rlimit lowered = limit_;
+        for (lowered.rlim_cur = count;;) {
+            const auto below =
+                static_cast<rlim_t>(std::count_if(open_now.begin(), open_now.end(), [&](rlim_t fd) {
+                    return fd < lowered.rlim_cur;
+                }));
+            if (lowered.rlim_cur == below + count) {
+                break;
+            }
+            lowered.rlim_cur = below + count;
+        }
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    }
     ~Folder() {
         if (!planted_.empty()) {
             std::filesystem::remove_all(planted_);
         }
         if (users_laid_) {
             umount2("/etc/passwd", MNT_DETACH);
+        }
+        if (limit_.rlim_cur != 0) {
+            setrlimit(RLIMIT_NOFILE, &limit_);
         }
     }
 
@@ -293,6 +318,7 @@ struct Folder {
   private:
     std::filesystem::path planted_;
     bool users_laid_ = false;
+    rlimit limit_{};
 };
 
 using Message = std::function<Matcher<std::string>(const Folder&)>;
@@ -476,6 +502,10 @@ const Fault kFaults[] = {
      nullptr, false, nullptr, [](const Folder& s) { return NoModule(s.module); }},
     {"ModuleOfAnotherVersion", [](Folder& s) { s.module = KOMA_MODULE_OF_ANOTHER_VERSION; },
      nullptr, false, nullptr, [](const Folder& s) { return NoModule(s.module); }},
+    // The output would fail halfway, or the notice after it wait for ever on the X server.
+    {"TooFewOpenFilesLeftForTheOutput", [](Folder&) {}, nullptr, false,
+     [](Folder& s) { s.LeaveOpenFiles(kSoundDescriptors / 2); },
+     [](const Folder&) { return Is("音を出せません (開いているファイルが多すぎます)"); }},
 };
 
 // The game as main() builds it, started in the row's folder.
