@@ -284,10 +284,10 @@ TEST(StartUp, WithoutRoomForTheWindowEndsWithOneLineAndStatusOne) {
     const LimitedStart small_memory(QStringLiteral("--as=%1").arg(100 << 20));
     ASSERT_TRUE(small_memory.ok());
     ExpectOneLineAndStatusOne(display, QStringLiteral("memory"), &small_memory);
+#endif
     const LimitedStart small_stack(QStringLiteral("--stack=65536"));
     ASSERT_TRUE(small_stack.ok());
     ExpectOneLineAndStatusOne(display, QStringLiteral("stack"), &small_stack);
-#endif
     const LimitedStart few_files(QStringLiteral("--nofile=8"));
     ASSERT_TRUE(few_files.ok());
     ExpectOneLineAndStatusOne(display, QStringLiteral("open files"), &few_files);
