@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "sound/memory_room.h"
+
 namespace koma::app {
 
 GameSound::GameSound(std::string module, std::string soundfont)
@@ -10,8 +12,12 @@ GameSound::GameSound(std::string module, std::string soundfont)
 void GameSound::Wire(FormOptions& options) {
     options.music = [this] { return sound::MakeModuleMusicDevice(module_, soundfont_); };
     // The fanfare is never worth an error box: a module that cannot be loaded is told when the
-    // music needs it.
+    // music needs it. Nor may it take the open files the notice after it needs, when the sound
+    // on was refused for want of them.
     options.play_effect = [this](const std::string& file) {
+        if (module_.Loaded() == nullptr && !sound::HasDescriptorsFor(sound::kSoundDescriptors)) {
+            return;
+        }
         if (sound::SoundSystem* const system = module_.Load()) {
             system->PlayEffect(file);
         }

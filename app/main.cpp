@@ -15,7 +15,8 @@ int main(int argc, char* argv[]) {
     int qt_argc = argc > 0 ? 1 : 0;
     char* qt_argv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
     // Before Qt starts: without a display Qt would abort with a core dump, and without the
-    // memory or the threads it needs it would wait for ever.
+    // memory, the open files or the threads it needs it would wait for ever, and with too small
+    // a stack it would crash.
     koma::app::PlatformChoice platform = koma::app::ChoosePlatform();
     if (platform.problem.empty()) {
         platform.problem = koma::app::StartRoomProblem();

@@ -1,6 +1,11 @@
 #include "sound/memory_room.h"
 
+#include <dirent.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 namespace koma::sound {
 namespace {
@@ -20,6 +25,29 @@ bool HasRoomFor(std::size_t bytes) {
     }
     munmap(room, needed);
     return true;
+}
+
+bool HasDescriptorsFor(int count) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return true;
+    }
+    // Counted, not taken: another thread may be opening one right now.
+    DIR* const open_now = opendir("/proc/self/fd");
+    if (open_now == nullptr) {
+        return errno != EMFILE && errno != ENFILE;
+    }
+    rlim_t taken = 0;
+    while (const dirent* const entry = readdir(open_now)) {
+        char* end = nullptr;
+        const unsigned long number = std::strtoul(entry->d_name, &end, 10);
+        if (end != entry->d_name && *end == '\0' && number < limit.rlim_cur &&
+            number != static_cast<unsigned long>(dirfd(open_now))) {
+            ++taken;
+        }
+    }
+    closedir(open_now);
+    return limit.rlim_cur - taken >= static_cast<rlim_t>(count);
 }
 
 }  // namespace koma::sound

@@ -5,11 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace koma::sound {
 
-PlainFile::PlainFile(const std::string& path) {
-    fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+PlainFile::PlainFile(const std::string& path)
+    : PlainFile(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)) {}
+
+PlainFile::PlainFile(int descriptor) : fd_(descriptor) {
     if (fd_ < 0) {
         problem_ = errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? Problem::kMissing
                    : errno == EISDIR                                     ? Problem::kFolder
@@ -31,6 +34,10 @@ PlainFile::~PlainFile() {
     if (fd_ >= 0) {
         close(fd_);
     }
+}
+
+int PlainFile::Release() {
+    return std::exchange(fd_, -1);
 }
 
 FileStamp PlainFile::stamp() const {

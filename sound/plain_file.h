@@ -30,6 +30,9 @@ class PlainFile {
     // Opens without waiting (a pipe would wait for a writer, a device may never end) and then
     // looks at what was opened, so the name is never looked up twice.
     explicit PlainFile(const std::string& path);
+    // Takes over `descriptor`, already opened (-1: it could not be, errno says why), and looks
+    // at what it is.
+    explicit PlainFile(int descriptor);
     PlainFile(const PlainFile&) = delete;
     PlainFile& operator=(const PlainFile&) = delete;
     ~PlainFile();
@@ -40,6 +43,8 @@ class PlainFile {
     // What fstat said of the opened file; zeros when it could not be opened.
     const struct stat& status() const { return status_; }
     FileStamp stamp() const;
+    // Gives the descriptor up: it is no longer closed with this object.
+    int Release();
 
     // Reads the whole file; false on a read error or when it is not `size()` long any more.
     bool ReadAll(std::vector<char>& bytes) const;

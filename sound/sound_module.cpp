@@ -34,6 +34,9 @@ class ModuleMusicDevice final : public MusicDevice {
             if (!music_) {
                 throw SoundError("音楽が開かれていません");
             }
+            if (!HasDescriptorsFor(kSoundDescriptors)) {
+                throw SoundError(std::string("音を出せません (") + kNoDescriptors + ")");
+            }
             SoundSystem* const system = module_.Load();
             if (system == nullptr) {
                 module_.ReportFailure();
@@ -90,16 +93,12 @@ SoundSystem* SoundModule::Load() {
         return nullptr;
     }
     tried_ = true;
-    if (std::string problem = ModuleFileProblem(path_); !problem.empty()) {
-        failure_ = std::move(problem);
-        return nullptr;
-    }
     // Bound at once, so that a missing library or symbol shows here rather than in the middle
     // of the music; kept to itself, so that its libraries' names do not mix with the game's.
     // Never closed, whatever happens next (see the destructor).
-    void* const handle = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ModuleFile file(path_);
+    void* const handle = file.Load(RTLD_NOW | RTLD_LOCAL, failure_);
     if (handle == nullptr) {
-        failure_ = LoadError();
         return nullptr;
     }
     // Nothing of a module built for another layout of the interface may be called.

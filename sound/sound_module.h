@@ -26,8 +26,10 @@ class SoundModule {
     ~SoundModule();
 
     // The sound system, loading the module on the first call; nullptr when it cannot be
-    // loaded, which is tried only once. Only a module file that passes ModuleFileProblem and
-    // was built for this game's interface version is used.
+    // loaded. A module that fails its checks or its loading is not tried again; without the
+    // memory for it nothing is tried, and the next call asks again. Only the very file that
+    // passed ModuleFile's checks is loaded, and used only when built for this game's interface
+    // version.
     SoundSystem* Load();
     // The sound system if the module is loaded; never loads it.
     SoundSystem* Loaded() const { return system_.get(); }
@@ -42,9 +44,16 @@ class SoundModule {
     std::unique_ptr<SoundSystem> system_;
 };
 
+// Open files the output and the notice after it need at a sound on: with PipeWire it took 32
+// more than the window held, with PulseAudio 13. With fewer left the output failed halfway,
+// or the notice could not be drawn and the window waited for ever on the X server.
+inline constexpr int kSoundDescriptors = 48;
+
 // The music device of the game. Opening it checks the music file and the sound font (empty:
-// the default one) without loading the module; the first Prepare() or Play() loads it. When
-// the module cannot be loaded, that Prepare() reports it once; after that the device is silent.
+// the default one) without loading the module; the first Prepare() or Play() loads it, once
+// enough open files are left for the output (kSoundDescriptors). When the module cannot be
+// loaded, that Prepare() reports it once and the device stays silent; a refusal for want of
+// memory or of open files is reported at every Prepare() until there is room.
 std::unique_ptr<MusicDevice> MakeModuleMusicDevice(SoundModule& module, std::string soundfont);
 
 }  // namespace koma::sound

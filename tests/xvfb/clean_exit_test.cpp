@@ -273,8 +273,9 @@ TEST(StartUp, APlatformThatCannotStartEndsWithOneLineAndStatusOne) {
                               QStringLiteral("\"koma-no-such-platform\""));
 }
 
-// Without the memory or the threads Qt needs for the window (an address-space limit of 100 MiB,
-// a user allowed two processes) the game ends the same way, instead of waiting for ever.
+// Without the memory, the stack, the open files or the threads Qt needs for the window (an
+// address-space limit of 100 MiB, a 64 KiB stack, eight open files, a user allowed two
+// processes) the game ends the same way, instead of waiting for ever or crashing.
 TEST(StartUp, WithoutRoomForTheWindowEndsWithOneLineAndStatusOne) {
     const XServer x;
     ASSERT_TRUE(x.ok()) << "Xvfb did not start";
@@ -284,6 +285,12 @@ TEST(StartUp, WithoutRoomForTheWindowEndsWithOneLineAndStatusOne) {
     ASSERT_TRUE(small_memory.ok());
     ExpectOneLineAndStatusOne(display, QStringLiteral("memory"), &small_memory);
 #endif
+    const LimitedStart small_stack(QStringLiteral("--stack=65536"));
+    ASSERT_TRUE(small_stack.ok());
+    ExpectOneLineAndStatusOne(display, QStringLiteral("stack"), &small_stack);
+    const LimitedStart few_files(QStringLiteral("--nofile=8"));
+    ASSERT_TRUE(few_files.ok());
+    ExpectOneLineAndStatusOne(display, QStringLiteral("open files"), &few_files);
     const LimitedStart two_processes(QStringLiteral("--nproc=2"));
     ASSERT_TRUE(two_processes.ok());
     ExpectOneLineAndStatusOne(display, QStringLiteral("threads"), &two_processes);
