@@ -349,8 +349,8 @@ without_wayland_plugin() {
         fi
         echo "qt6-wayland is not installed"
         runtime=$(mktemp -d)
-        perl -MIO::Socket::UNIX -e "IO::Socket::UNIX->new(Local => shift, Listen => 1) or die \$!;
-                                    sleep 60" "$runtime/wayland-0" &
+        perl -MIO::Socket::UNIX -e "my \$s = IO::Socket::UNIX->new(Local => shift, Listen => 1) or die \$!;
+                                           sleep 60" "$runtime/wayland-0" &
         for _ in $(seq 50); do [ -S "$runtime/wayland-0" ] && break; sleep 0.1; done
         status=0
         said=$(cd "$runtime" && XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-0 \
