@@ -37,8 +37,12 @@ export LC_ALL=C
 version=$(cd "$source_dir" && dpkg-parsechangelog -S Version)
 copy=$work/source/koma-${version%-*}
 mkdir -p "$copy"
-tar -C "$source_dir" --exclude=./.git --exclude=./build --exclude=./out --exclude='./obj-*' \
-    --exclude=./debian/koma --exclude=./debian/.debhelper -cf - . | tar -C "$copy" -xf -
+# Without the working folders, this build's among them wherever `cmake -B` put it.
+leave_out=(./.git ./build ./out './obj-*' ./debian/koma ./debian/.debhelper)
+source_real=$(cd "$source_dir" && pwd -P)
+build_real=$(cd "$build" && pwd -P)
+[[ "$build_real" == "$source_real"/* ]] && leave_out+=("./${build_real#"$source_real"/}")
+tar -C "$source_dir" "${leave_out[@]/#/--exclude=}" -cf - . | tar -C "$copy" -xf -
 "$source_dir/packaging/orig-tarball.sh" "$copy" >/dev/null
 (cd "$work/source" && dpkg-source -b "${copy##*/}" >/dev/null) || fail "dpkg-source cannot build it"
 # The maintainer address is a placeholder for whoever maintains the package.
