@@ -204,7 +204,7 @@ PlatformStartGuard::~PlatformStartGuard() {
 }
 
 void SetDesktopIdentity() {
-    QGuiApplication::setDesktopFileName(QStringLiteral("jp.koma.Koma"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(KOMA_APP_ID));
 }
 
 }  // namespace koma::app

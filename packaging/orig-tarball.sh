@@ -2,9 +2,9 @@
 # SPDX-License-Identifier: MIT
 # Writes the upstream tarball that the Debian source package is built from,
 # koma_VERSION.orig.tar.xz, beside the source folder, where dpkg-source looks for it: the
-# project's files without debian/, as `git archive` of the release tag
-# gives them (debian/watch), and the same bytes every time (names sorted, owner root, times
-# the changelog's).
+# project's files without debian/, the same files that uscan's `git archive` of the release
+# tag holds (debian/watch; .gitattributes leaves debian/ out of it), and the same bytes every
+# time (names sorted, owner root, times the changelog's).
 #   packaging/orig-tarball.sh [SOURCE_DIR]
 set -eu
 source_dir=$(cd "${1:-$(dirname "$0")/..}" && pwd)

@@ -19,7 +19,9 @@
 #        the build-time tests);
 #     3. lintian --pedantic on the .changes: no error or warning but the placeholder
 #        maintainer address;
-#     4. the .deb installed with apt, and the autopkgtests run against it (autopkgtest -- null);
+#     4. the .deb installed with apt without its Recommends, and the autopkgtests run against
+#        it (autopkgtest -- null); before and after them, Qt's Wayland plugin (recommended)
+#        must be absent, and the game on a desktop with Wayland alone must say so in one line;
 #     5. the binary packages built again from the source package by another user, in another
 #        folder, time of day (faketime), time zone, locale and umask, without the tests: the
 #        .deb files must be the same bytes; hardening-check on the game and its module.
@@ -322,15 +324,41 @@ lintian_on_changes() {
     ! grep -E '^[EW]: ' "$results/lintian.txt" |
         grep -vE ' (bogus-mail-host|mail-address-loops-or-bounces) '
 }
-# After ./check.sh (CI's run) the real-window tests it has built are used again.
+# After ./check.sh (CI's run) the real-window tests it has built are used again. The package's
+# Recommends are left out, as apt --no-install-recommends does, Qt's Wayland plugin with them:
+# the autopkgtests' windows open without it, and on a desktop with Wayland alone the game says
+# in one line what is missing.
 install_and_autopkgtest() {
     local reuse=
     [[ "$mode" == both ]] && reuse="--env=KOMA_TEST_BUILD=/root/koma/build/release"
-    in_root root "$1" "$apt_get install $packages/koma_${version}_$arch.deb autopkgtest &&
-                       autopkgtest -B $reuse $packages/koma_${version}_$arch.deb \
+    in_root root "$1" "$apt_get install $packages/koma_${version}_$arch.deb autopkgtest" &&
+        without_wayland_plugin "$1" || return
+    in_root root "$1" "autopkgtest -B $reuse $packages/koma_${version}_$arch.deb \
                            $packages/koma_$version.dsc -- null" ||
         { summarise_autopkgtest "$1"; return 1; }
     summarise_autopkgtest "$1"
+    without_wayland_plugin "$1"
+}
+# Qt's Wayland plugin is not installed, and the installed game, started by the user where a
+# Wayland display answers (a bare listening socket) and no X server, ends with status 1 and one
+# line that names the package.
+without_wayland_plugin() {
+    in_root "$user" "$1" '
+        if dpkg-query -W -f="\${db:Status-Status}" qt6-wayland 2>/dev/null | grep -qx installed; then
+            echo "qt6-wayland is installed"; exit 1
+        fi
+        echo "qt6-wayland is not installed"
+        runtime=$(mktemp -d)
+        perl -MIO::Socket::UNIX -e "my \$s = IO::Socket::UNIX->new(Local => shift, Listen => 1) or die \$!;
+                                           sleep 60" "$runtime/wayland-0" &
+        for _ in $(seq 50); do [ -S "$runtime/wayland-0" ] && break; sleep 0.1; done
+        status=0
+        said=$(cd "$runtime" && XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-0 \
+            timeout 60 /usr/games/koma 2>&1) || status=$?
+        kill $! 2>/dev/null
+        echo "Wayland alone: status $status, said: $said"
+        [ "$status" = 1 ] && [ "$(printf "%s\n" "$said" | wc -l)" = 1 ] &&
+            printf "%s\n" "$said" | grep -q "qt6-wayland"'
 }
 summarise_autopkgtest() {
     # The lines between autopkgtest's "@@@ summary" line and its next line of its own.

@@ -694,7 +694,8 @@ testing::WavFields Format(std::uint16_t tag, std::uint16_t channels, std::uint32
     return wav;
 }
 
-// Long enough to be still playing when the notice is up.
+// Long enough to be still playing when the notice has been closed, on a busy machine and under
+// the sanitizers too (a fifth of a second is not).
 testing::WavFields OneSecond(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
                              std::uint16_t bits) {
     return Format(tag, channels, rate, bits, rate * channels * bits / 8);
@@ -714,8 +715,14 @@ constexpr std::uint32_t kAll = 0xFFFFFFFF;
 constexpr std::uint16_t kPcm = 1;
 constexpr std::uint16_t kFloat = 3;
 
+testing::WavFields OneSecondWithRiffSizeAllOnes() {
+    testing::WavFields wav = OneSecond(kPcm, 1, 22050, 16);
+    wav.riff_size = kAll;
+    return wav;
+}
+
 const FanfareFault kFanfareFaults[] = {
-    {"PlainPcm16", Fanfare({}), true},
+    {"PlainPcm16", Fanfare(OneSecond(kPcm, 1, 22050, 16)), true},
     {"Pcm8At8kHz", Fanfare(OneSecond(kPcm, 1, 8000, 8)), true},
     {"Pcm24StereoAt48kHz", Fanfare(OneSecond(kPcm, 2, 48000, 24)), true},
     {"Pcm32StereoAt96kHz", Fanfare(OneSecond(kPcm, 2, 96000, 32)), true},
@@ -731,7 +738,7 @@ const FanfareFault kFanfareFaults[] = {
     {"Overflow300HzMonoFloat", Fanfare(Format(kFloat, 1, 300, 32, 7'304'368)), false},
     // No overflow, but hundreds of MB once converted.
     {"LongAt8kHz", Fanfare(Format(kPcm, 1, 8000, 8, 4 * kMiB)), false},
-    {"RiffSizeAllOnes", Fanfare(Sized(kAll, {}, {})), true},
+    {"RiffSizeAllOnes", Fanfare(OneSecondWithRiffSizeAllOnes()), true},
     {"DataSizeAllOnes", Fanfare(Sized({}, {}, kAll)), false},
     {"FormatChunkLongerThanTheFile", Fanfare(Sized({}, 0x7FFFFFF0, {})), false},
     {"DataCutShort", Fanfare(Sized({}, {}, 2 * 8820)), false},
