@@ -11,19 +11,16 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
-#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <new>
-#include <optional>
 #include <utility>
 
 #include "app/board_frame.h"
 #include "app/dialogs.h"
-#include "app/frame_placement.h"
-#include "app/frame_watch.h"
 #include "app/group_box_style.h"
 #include "app/tile_image.h"
+#include "app/window_geometry.h"
 #include "sound/memory_room.h"
 
 namespace koma::app {
@@ -89,9 +86,9 @@ TForm1::TForm1(FormOptions options)
     setFont(WindowFont());
     BuildControls();
     ConnectHandlers();
-    frame_watch_ =
-        std::make_unique<FrameWatch>(*this, [this] { Guarded([this] { FitOuterSize(); }); });
-    PlaceBeforeShow();
+    geometry_ = std::make_unique<WindowGeometry>(
+        *this, WindowGeometry::FixedOuter(QRect(kLeft, kTop, kOuterWidth, kOuterHeight),
+                                          QSize(kMinClientWidth, kMinClientHeight), kBackground));
     Guarded([this] { FormCreate(); });
 }
 
@@ -225,7 +222,7 @@ void TForm1::Report(const char* failure) noexcept {
         if (holding_reports_) {
             held_reports_.emplace_back(failure);
         } else {
-            ShowErrorBox(failure, screen());
+            ShowErrorBox(failure, screen(), !geometry_->ManagerStayedSilent());
         }
     } catch (...) {
         // Not even the box could be shown (no memory left for it): said where it can be, and
@@ -237,7 +234,7 @@ void TForm1::Report(const char* failure) noexcept {
 void TForm1::ReportHeld() {
     holding_reports_ = false;
     for (const std::string& failure : std::exchange(held_reports_, {})) {
-        ShowErrorBox(failure, screen());
+        ShowErrorBox(failure, screen(), !geometry_->ManagerStayedSilent());
     }
 }
 
@@ -268,6 +265,11 @@ void TForm1::paintEvent(QPaintEvent* /*event*/) {
     }
 }
 
+void TForm1::showEvent(QShowEvent* event) {
+    Guarded([this] { geometry_->BeforeShowing(); });
+    QWidget::showEvent(event);
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
     if (solving_) {
         // The close box waits like any other input; the window closes once the solve is done.
@@ -289,32 +291,6 @@ void TForm1::UnlessSolving(std::function<void()> action) {
 void TForm1::ReleaseAudioWhenSilent() {
     if (!IsSoundOn() && options_.release_audio && !options_.release_audio()) {
         release_timer_->start();
-    }
-}
-
-void TForm1::PlaceBeforeShow() {
-    // The window is designed by its outer size: where the frame is known before the window
-    // shows, the window manager draws it at that size from the start.
-    resize(fitted_size_);
-    if (const std::optional<QMargins> frame = FrameBeforeShow(*this)) {
-        fitted_size_ = fitted_size_.expandedTo(QSize(kOuterWidth, kOuterHeight).shrunkBy(*frame));
-        resize(fitted_size_);
-    }
-    SetFramePositionBeforeShow(*this, QPoint(kLeft, kTop));
-}
-
-void TForm1::FitOuterSize() {
-    // The client area is what the frame leaves of the outer size, and never less than the
-    // controls need. A maximised window, or one the player has resized, is left as it is.
-    const QSize frame = FrameSize(*this);
-    if (frame.isNull() || windowState() != Qt::WindowNoState || size() != fitted_size_) {
-        return;
-    }
-    const QSize fit(std::max(kMinClientWidth, kOuterWidth - frame.width()),
-                    std::max(kMinClientHeight, kOuterHeight - frame.height()));
-    if (fit != fitted_size_) {
-        fitted_size_ = fit;
-        ResizeInPlace(*this, fit);
     }
 }
 
@@ -342,7 +318,7 @@ void TForm1::AnswerDesktop() {
 }
 
 void TForm1::ShowNotice(std::string_view text) {
-    app::ShowNotice(text, screen());
+    app::ShowNotice(text, screen(), !geometry_->ManagerStayedSilent());
 }
 
 bool TForm1::IsSoundOn() const {
