@@ -250,18 +250,18 @@ void TForm1::FormCreate() {
 void TForm1::paintEvent(QPaintEvent* /*event*/) {
     // FormPaint: the grid in the gutters between the pictures, and a small brown mark on the
     // top line. Lines end one pixel short: the far pixel belongs to the next line or to the
-    // frame, which draws the one corner the grid leaves out.
+    // frame, which draws the one corner the grid leaves out. Each line is filled as the row or
+    // column of pixels it colours: on a scaled screen a pen would be centred on the pixels'
+    // edge and fall half under the pictures.
     QPainter painter(this);
-    painter.setPen(QPen(Qt::black, 1, Qt::SolidLine));
     for (int i = 0; i <= kRows; ++i) {
         const int at = 9 + CellSize * i;
-        painter.drawLine(9, at, 392, at);
-        painter.drawLine(at, 9, at, 392);
+        painter.fillRect(QRect(9, at, 384, 1), Qt::black);
+        painter.fillRect(QRect(at, 9, 1, 384), Qt::black);
     }
     painter.fillRect(QRect(78, 2, 10, 7), kMarkBrown);
     for (int i = 0; i < 4; ++i) {
-        const int x = 78 + 3 * i;
-        painter.drawLine(x, 2, x, 4);
+        painter.fillRect(QRect(78 + 3 * i, 2, 1, 3), Qt::black);
     }
 }
 
