@@ -162,6 +162,7 @@ void TForm1::ConnectHandlers() {
     button1_->installEventFilter(this);
     button3_->installEventFilter(this);
     radio_button1_->installEventFilter(this);
+    radio_button2_->installEventFilter(this);
 
     // The device may call from its audio thread: hop onto the window's thread as a queued
     // event, which waits its turn like any other (also behind a running solve).
@@ -202,7 +203,28 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         static_cast<QPushButton*>(watched)->click();
         return true;
     }
+    if (event->type() == QEvent::KeyPress &&
+        MoveInTheSwitch(watched, *static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
     return QWidget::eventFilter(watched, event);
+}
+
+bool TForm1::MoveInTheSwitch(QObject* watched, const QKeyEvent& key) {
+    // As in the platform's radio groups, every arrow key moves to the previous (up, left) or
+    // the next (down, right) button of the group, round from the last to the first, and checks
+    // it. Qt looks for a button in the arrow's direction instead, and there is none above or
+    // below. In a group of two, either way leads to the other button.
+    const bool arrow = key.key() == Qt::Key_Up || key.key() == Qt::Key_Left ||
+                       key.key() == Qt::Key_Down || key.key() == Qt::Key_Right;
+    const bool held = (key.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier;
+    if (!arrow || held || (watched != radio_button1_ && watched != radio_button2_)) {
+        return false;
+    }
+    QRadioButton* const other = watched == radio_button1_ ? radio_button2_ : radio_button1_;
+    other->setFocus(Qt::TabFocusReason);
+    other->setChecked(true);  // its click handler runs if it becomes checked
+    return true;
 }
 
 void TForm1::Guarded(const std::function<void()>& handler) noexcept {

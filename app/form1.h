@@ -15,6 +15,7 @@
 #include "sound/media_player.h"
 
 class QGroupBox;
+class QKeyEvent;
 class QPushButton;
 class QRadioButton;
 class QTimer;
@@ -80,6 +81,8 @@ class TForm1 : public QWidget, public View {
     TileImage* Image(int number) const;  // Image1 … Image16
     void BuildControls();
     void ConnectHandlers();
+    // The arrow keys in the sound switch: true when `key` was one and moved the check.
+    bool MoveInTheSwitch(QObject* watched, const QKeyEvent& key);
     void ReleaseAudioWhenSilent();
     // Runs `action` now, or, while the computer solves, queued behind the solve's end.
     void UnlessSolving(std::function<void()> action);
