@@ -12,7 +12,7 @@
 
 namespace koma::xtest {
 
-XServer::XServer() {
+XServer::XServer(QSize screen) {
     // -displayfd lets the server pick a free display number and tell us which.
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) {
@@ -21,8 +21,8 @@ XServer::XServer() {
     xvfb_.setProgram(QStringLiteral("Xvfb"));
     xvfb_.setArguments({QStringLiteral("-displayfd"), QString::number(pipe_fds[1]),
                         QStringLiteral("-screen"), QStringLiteral("0"),
-                        QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                        QStringLiteral("tcp")});
+                        QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()),
+                        QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     xvfb_.setChildProcessModifier([fd = pipe_fds[0]] { close(fd); });
     xvfb_.start();
     close(pipe_fds[1]);
@@ -162,10 +162,11 @@ bool XServer::StartWindowManager(QString& why, const QString& name) {
         why = name + QStringLiteral(" did not start (tools/install-deps.sh --tests installs it)");
         return false;
     }
-    // It has taken over once it owns the screen's window-manager selection.
+    // It has taken over once it owns the screen's window-manager selection; a loaded machine may
+    // take its time over it.
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 20000) {
+    while (clock.elapsed() < 60000) {
         if (Run(QStringLiteral("xprop"),
                 {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
                 .contains("window id")) {
@@ -178,6 +179,12 @@ bool XServer::StartWindowManager(QString& why, const QString& name) {
     }
     why = name + QStringLiteral(" did not take over the screen");
     return false;
+}
+
+void XServer::HoldWindowManager(bool held) const {
+    if (window_manager_.processId() > 0) {
+        kill(-static_cast<pid_t>(window_manager_.processId()), held ? SIGSTOP : SIGCONT);
+    }
 }
 
 CpuLoad::CpuLoad(int loops) {
