@@ -348,19 +348,21 @@ void WindowGeometry::WatchScreen() {
     }
     const auto watch = [this](QScreen* screen) {
         if (screen != nullptr) {
-            connect(
-                screen, &QScreen::logicalDotsPerInchChanged, this, [this] { Check(false); },
-                Qt::UniqueConnection);
-            connect(
-                screen, &QScreen::geometryChanged, this, [this] { Check(false); },
-                Qt::UniqueConnection);
+            connect(screen, &QScreen::logicalDotsPerInchChanged, this,
+                    &WindowGeometry::ScreenChanged, Qt::UniqueConnection);
+            connect(screen, &QScreen::geometryChanged, this, &WindowGeometry::ScreenChanged,
+                    Qt::UniqueConnection);
         }
     };
     watch(handle->screen());
     connect(handle, &QWindow::screenChanged, this, [this, watch](QScreen* screen) {
         watch(screen);
-        Check(false);
+        ScreenChanged();
     });
+}
+
+void WindowGeometry::ScreenChanged() {
+    Check(false);
 }
 
 bool WindowGeometry::eventFilter(QObject* watched, QEvent* event) {

@@ -107,6 +107,7 @@ class WindowGeometry : public QObject {
     void PlaceBeforeMapping(xcb_connection_t* connection, xcb_window_t id);
     void Listen(xcb_window_t id);
     void WatchScreen();
+    void ScreenChanged();
     // Takes in what the server has told since, in order, judging after each news.
     void Drain() noexcept;
     // Follows one event; true when it is news of the window.

@@ -130,15 +130,16 @@ bool XServer::WaitUntilGone(const QString& window, int timeout_ms) const {
 }
 
 QStringList WindowManagerCommand(const QString& name) {
-    // The GNOME and KDE ones want a session bus; on a bare server they get a private one.
+    // The GNOME, KDE and Xfce ones want a session bus (xfwm4 its settings daemon on it); on a
+    // bare server they get a private one.
     if (name == QLatin1String("mutter")) {
         return {QStringLiteral("dbus-run-session"), name, QStringLiteral("--x11"),
                 QStringLiteral("--replace")};
     }
-    if (name == QLatin1String("kwin_x11")) {
+    if (name == QLatin1String("kwin_x11") || name == QLatin1String("xfwm4")) {
         return {QStringLiteral("dbus-run-session"), name, QStringLiteral("--replace")};
     }
-    if (name == QLatin1String("xfwm4") || name == QLatin1String("metacity")) {
+    if (name == QLatin1String("metacity")) {
         return {name, QStringLiteral("--replace")};
     }
     return {name};
