@@ -3,60 +3,41 @@
 #include <poll.h>
 
 #include <array>
-#include <cstdlib>
-#include <cstring>
 #include <utility>
 
 namespace koma::xtest {
-namespace {
-
-constexpr std::uint32_t kNorthWest = 1;
-constexpr std::uint32_t kStatic = 10;
-constexpr std::uint32_t kGravityGiven = 1U << 9;  // PWinGravity in WM_NORMAL_HINTS' flags
-
-}  // namespace
 
 ScriptedWm::ScriptedWm(const QString& display, Script script)
-    : script_(script), stalled_(script.stalls) {
-    const QByteArray name = display.toLatin1();
-    std::unique_ptr<xcb_connection_t, Disconnect> connection(
-        xcb_connect(name.constData(), nullptr));
-    if (xcb_connection_has_error(connection.get()) != 0) {
-        return;
-    }
-    xcb_connection_t* const c = connection.get();
-    root_ = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    // Only one client may redirect the root's children: it fails if a window manager runs.
+    : connection_(xcb_connect(display.toLatin1().constData(), nullptr), &xcb_disconnect),
+      script_(script),
+      stalled_(script.stalls) {
+    xcb_connection_t* const c = connection_.get();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    // Only one client may redirect the root's children: this fails while a window manager runs.
     const std::uint32_t mask =
         XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-    if (const ReplyPtr<xcb_generic_error_t> error(
-            xcb_request_check(
-                c, xcb_change_window_attributes_checked(c, root_, XCB_CW_EVENT_MASK, &mask)),
-            &std::free);
-        error != nullptr) {
+    if (xcb_connection_has_error(c) != 0 ||
+        ReplyPtr<xcb_generic_error_t>(xcb_request_check(c, xcb_change_window_attributes_checked(
+                                                               c, root, XCB_CW_EVENT_MASK, &mask)),
+                                      &std::free) != nullptr) {
         return;
     }
     request_ = Atom(c, "_NET_REQUEST_FRAME_EXTENTS");
     extents_ = Atom(c, "_NET_FRAME_EXTENTS");
-    normal_hints_ = XCB_ATOM_WM_NORMAL_HINTS;
-    // What it says it can do, on the root, with its check window.
     const xcb_window_t check = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, check, root_, -10, -10, 1, 1, 0,
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, check, root, -10, -10, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-    const xcb_atom_t check_atom = Atom(c, "_NET_SUPPORTING_WM_CHECK");
-    for (const xcb_window_t holder : {root_, check}) {
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, holder, check_atom, XCB_ATOM_WINDOW, 32, 1,
-                            &check);
+    for (const xcb_window_t holder : {root, check}) {
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, holder, Atom(c, "_NET_SUPPORTING_WM_CHECK"),
+                            XCB_ATOM_WINDOW, 32, 1, &check);
     }
-    std::vector<xcb_atom_t> supported{extents_};
-    if (script_.telling != Telling::kNotOffered) {
-        supported.push_back(request_);
-    }
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, root_, Atom(c, "_NET_SUPPORTED"), XCB_ATOM_ATOM,
-                        32, static_cast<std::uint32_t>(supported.size()), supported.data());
+    const std::array<xcb_atom_t, 2> supported{extents_, request_};
+    const std::uint32_t offered = script_.telling == Telling::kNotOffered ? 1 : 2;
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, Atom(c, "_NET_SUPPORTED"), XCB_ATOM_ATOM,
+                        32, offered, supported.data());
+    // Answered once the server has taken all of it in: the game, started next, finds it there.
     const ReplyPtr<xcb_get_input_focus_reply_t> synced(
         xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr), &std::free);
-    connection_ = std::move(connection);
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -74,18 +55,13 @@ void ScriptedWm::Run() {
         poll(&wake, 1, 5);
         while (xcb_generic_event_t* const raw = xcb_poll_for_event(c)) {
             ReplyPtr<xcb_generic_event_t> event(raw, &std::free);
-            const std::uint8_t type = event->response_type & 0x7f;
-            if (stalled_ && type != XCB_MAP_REQUEST) {
+            if (stalled_ && (event->response_type & 0x7f) != XCB_MAP_REQUEST) {
                 held_.push_back(std::move(event));
                 continue;
             }
-            if (stalled_) {
-                // Woken by the window that gave up waiting: everything held first, in order.
-                stalled_ = false;
-                for (const auto& held : held_) {
-                    Handle(*held);
-                }
-                held_.clear();
+            stalled_ = false;  // woken by the window that gave up waiting: all in order
+            for (const auto& held : std::exchange(held_, {})) {
+                Handle(*held);
             }
             Handle(*event);
         }
@@ -93,8 +69,8 @@ void ScriptedWm::Run() {
         xcb_window_t first = 0;
         {
             const std::lock_guard lock(mutex_);
-            const std::optional<QPoint> by = std::exchange(player_move_, std::nullopt);
-            if (by && !placements_.empty()) {
+            if (const auto by = std::exchange(player_move_, std::nullopt);
+                by && !placements_.empty()) {
                 moved = placements_.back().client.translated(*by);
                 first = first_;
                 player_moved_ = true;
@@ -109,13 +85,12 @@ void ScriptedWm::Run() {
 
 void ScriptedWm::Handle(const xcb_generic_event_t& event) {
     switch (event.response_type & 0x7f) {
-        case XCB_CLIENT_MESSAGE: {
-            const auto& message = reinterpret_cast<const xcb_client_message_event_t&>(event);
-            if (message.type == request_ && script_.telling == Telling::kAtOnce) {
-                Tell(message.window);
+        case XCB_CLIENT_MESSAGE:
+            if (reinterpret_cast<const xcb_client_message_event_t&>(event).type == request_ &&
+                script_.telling == Telling::kAtOnce) {
+                Tell(reinterpret_cast<const xcb_client_message_event_t&>(event).window);
             }
             break;
-        }
         case XCB_MAP_REQUEST:
             Map(reinterpret_cast<const xcb_map_request_event_t&>(event).window);
             break;
@@ -128,37 +103,14 @@ void ScriptedWm::Handle(const xcb_generic_event_t& event) {
 }
 
 void ScriptedWm::Tell(xcb_window_t window) {
-    const std::array<std::uint32_t, 4> sides{
-        static_cast<std::uint32_t>(kFrame.left()), static_cast<std::uint32_t>(kFrame.right()),
-        static_cast<std::uint32_t>(kFrame.top()), static_cast<std::uint32_t>(kFrame.bottom())};
+    const std::array<std::uint32_t, 4> sides{4, 4, 24, 4};  // kFrame: left, right, top, bottom
     xcb_change_property(connection_.get(), XCB_PROP_MODE_REPLACE, window, extents_,
                         XCB_ATOM_CARDINAL, 32, 4, sides.data());
     told_.insert(window);
 }
 
-std::uint32_t ScriptedWm::Gravity(xcb_window_t window) const {
-    xcb_connection_t* const c = connection_.get();
-    const ReplyPtr<xcb_get_property_reply_t> hints(
-        xcb_get_property_reply(
-            c, xcb_get_property(c, 0, window, normal_hints_, XCB_ATOM_WM_SIZE_HINTS, 0, 18),
-            nullptr),
-        &std::free);
-    if (hints == nullptr || hints->format != 32 ||
-        xcb_get_property_value_length(hints.get()) < 72) {
-        return kNorthWest;
-    }
-    const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(hints.get()));
-    return (values[0] & kGravityGiven) != 0 ? values[17] : kNorthWest;
-}
-
 void ScriptedWm::Map(xcb_window_t window) {
     xcb_connection_t* const c = connection_.get();
-    {
-        const std::lock_guard lock(mutex_);
-        if (first_ == 0) {
-            first_ = window;
-        }
-    }
     const bool tells_first =
         script_.telling == Telling::kAtOnce || script_.telling == Telling::kNever;
     if (tells_first) {
@@ -169,24 +121,22 @@ void ScriptedWm::Map(xcb_window_t window) {
     if (geometry == nullptr) {
         return;
     }
-    // Framed by its gravity: north-west puts the frame's corner where the window stood.
-    QRect client(geometry->x, geometry->y, geometry->width, geometry->height);
-    if (Gravity(window) != kStatic) {
-        client.translate(kFrame.left(), kFrame.top());
-    }
-    managed_.insert(window);
-    const std::uint32_t values[] = {static_cast<std::uint32_t>(client.x()),
-                                    static_cast<std::uint32_t>(client.y())};
-    xcb_configure_window(c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
+    // The frame's corner where the window stood, the window inside it.
+    const QRect client(geometry->x + kFrame.left(), geometry->y + kFrame.top(), geometry->width,
+                       geometry->height);
+    const std::array<std::uint32_t, 2> corner{static_cast<std::uint32_t>(client.x()),
+                                              static_cast<std::uint32_t>(client.y())};
+    xcb_configure_window(c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, corner.data());
     xcb_map_window(c, window);
+    managed_.insert(window);
     bool first = false;
     {
         const std::lock_guard lock(mutex_);
-        first = window == first_;
+        first = first_ == 0;
+        first_ = first ? window : first_;
     }
     if (first) {
-        // Asked in the same stream right after the map: the server answers before the window
-        // could have drawn anything.
+        // Asked in the same stream right after the map: answered before the window can paint.
         const ReplyPtr<xcb_get_image_reply_t> image(
             xcb_get_image_reply(
                 c,
@@ -209,38 +159,15 @@ void ScriptedWm::Map(xcb_window_t window) {
 
 void ScriptedWm::Configure(const xcb_configure_request_event_t& request) {
     xcb_connection_t* const c = connection_.get();
-    if (managed_.count(request.window) == 0) {
-        // Not mapped yet: as asked.
-        std::vector<std::uint32_t> values;
-        const std::pair<std::uint16_t, std::int32_t> fields[] = {
-            {XCB_CONFIG_WINDOW_X, request.x},
-            {XCB_CONFIG_WINDOW_Y, request.y},
-            {XCB_CONFIG_WINDOW_WIDTH, request.width},
-            {XCB_CONFIG_WINDOW_HEIGHT, request.height}};
-        std::uint16_t mask = 0;
-        for (const auto& [bit, value] : fields) {
-            if ((request.value_mask & bit) != 0) {
-                mask |= bit;
-                values.push_back(static_cast<std::uint32_t>(value));
-            }
-        }
-        xcb_configure_window(c, request.window, mask, values.data());
-        return;
-    }
-    {
-        const std::lock_guard lock(mutex_);
-        if (request.window == first_ && player_moved_) {
-            ++requests_since_player_;
-        }
-    }
     const ReplyPtr<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(c, xcb_get_geometry(c, request.window), nullptr), &std::free);
     if (geometry == nullptr) {
         return;
     }
+    // A mapped window's place is its frame's; one not mapped yet goes where it asks.
+    const bool managed = managed_.count(request.window) > 0;
+    const QPoint inside = managed ? QPoint(kFrame.left(), kFrame.top()) : QPoint();
     QRect client(geometry->x, geometry->y, geometry->width, geometry->height);
-    const QPoint inside =
-        Gravity(request.window) != kStatic ? QPoint(kFrame.left(), kFrame.top()) : QPoint();
     if ((request.value_mask & XCB_CONFIG_WINDOW_X) != 0) {
         client.moveLeft(request.x + inside.x());
     }
@@ -253,23 +180,29 @@ void ScriptedWm::Configure(const xcb_configure_request_event_t& request) {
     if ((request.value_mask & XCB_CONFIG_WINDOW_HEIGHT) != 0) {
         client.setHeight(request.height);
     }
+    {
+        const std::lock_guard lock(mutex_);
+        requests_since_player_ += request.window == first_ && player_moved_ ? 1 : 0;
+    }
     Place(request.window, client);
 }
 
-void ScriptedWm::Place(xcb_window_t window, QRect client) {
+void ScriptedWm::Place(xcb_window_t window, const QRect& client) {
     xcb_connection_t* const c = connection_.get();
-    const std::uint32_t values[] = {
+    const std::array<std::uint32_t, 4> values{
         static_cast<std::uint32_t>(client.x()), static_cast<std::uint32_t>(client.y()),
         static_cast<std::uint32_t>(client.width()), static_cast<std::uint32_t>(client.height())};
     xcb_configure_window(c, window,
                          XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
                              XCB_CONFIG_WINDOW_HEIGHT,
-                         values);
-    // As a window manager must: the client hears where it stands on the root.
+                         values.data());
+    if (managed_.count(window) == 0) {
+        return;
+    }
+    // As a window manager must: the client hears where it stands on the screen.
     xcb_configure_notify_event_t notify{};
     notify.response_type = XCB_CONFIGURE_NOTIFY;
-    notify.event = window;
-    notify.window = window;
+    notify.event = notify.window = window;
     notify.x = static_cast<std::int16_t>(client.x());
     notify.y = static_cast<std::int16_t>(client.y());
     notify.width = static_cast<std::uint16_t>(client.width());
@@ -277,12 +210,10 @@ void ScriptedWm::Place(xcb_window_t window, QRect client) {
     xcb_send_event(c, 0, window, XCB_EVENT_MASK_STRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&notify));
     const std::lock_guard lock(mutex_);
-    if (window == first_) {
-        const WmClient::Placement placed{client, told_.count(window) > 0 ? kFrame : QMargins(), 0};
-        if (placements_.empty() || placements_.back().client != placed.client ||
-            placements_.back().frame != placed.frame) {
-            placements_.push_back(placed);
-        }
+    const WmClient::Placement placed{client, told_.count(window) > 0 ? kFrame : QMargins(), 0};
+    if (window == first_ && (placements_.empty() || placements_.back().client != placed.client ||
+                             placements_.back().frame != placed.frame)) {
+        placements_.push_back(placed);
     }
 }
 

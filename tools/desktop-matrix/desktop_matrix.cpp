@@ -126,7 +126,9 @@ void Start(const Case& start, int number, int loops, const QString& program, Tal
         QThread::msleep(kStallMs);
         x.HoldWindowManager(false);
     }
-    const auto seen = watch.Follow(QStringLiteral("KOMA"), 500, 20000);
+    QElapsedTimer since_follow;
+    since_follow.start();
+    auto seen = watch.Follow(QStringLiteral("KOMA"), 500, 20000);
     if (seen.empty()) {
         std::printf("%-15s %2d  the window never showed (game %s: %s)\n", qPrintable(start.Name()),
                     number, game.process().state() == QProcess::Running ? "running" : "ended",
@@ -135,6 +137,18 @@ void Start(const Case& start, int number, int loops, const QString& program, Tal
     }
     const bool bare = manager == QLatin1String("none");
     const QRect expected = Times(bare ? kBareClient : kDesignedOuter, scale);
+    // Still for half a second is not yet where it stays on a loaded machine: a while longer.
+    if (!Right(seen.back().Outer(), expected, scale)) {
+        const auto later =
+            WmClient(x.display())
+                .WaitForPlacement(
+                    watch.window(),
+                    [&](const auto& now) { return Right(now.Outer(), expected, scale); }, 10000);
+        if (later && later->Outer() != seen.back().Outer()) {
+            seen.push_back(*later);
+            seen.back().seen_ms = since_follow.elapsed();
+        }
+    }
     const bool first_right = Right(seen.front().Outer(), expected, scale);
     const bool last_right = Right(seen.back().Outer(), expected, scale);
     tally.first_placed += first_right ? 1 : 0;
