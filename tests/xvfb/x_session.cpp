@@ -22,7 +22,10 @@ XServer::XServer(QSize screen) {
     xvfb_.setArguments({QStringLiteral("-displayfd"), QString::number(pipe_fds[1]),
                         QStringLiteral("-screen"), QStringLiteral("0"),
                         QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()),
-                        QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                        QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                        // Not reset whenever its last client leaves: a window manager that
+                        // connects just then, while xprop looks for it, may die of it.
+                        QStringLiteral("-noreset")});
     xvfb_.setChildProcessModifier([fd = pipe_fds[0]] { close(fd); });
     xvfb_.start();
     close(pipe_fds[1]);
@@ -178,7 +181,9 @@ bool XServer::StartWindowManager(QString& why, const QString& name) {
         }
         QThread::msleep(50);
     }
-    why = name + QStringLiteral(" did not take over the screen");
+    why = name + (window_manager_.state() == QProcess::NotRunning
+                      ? QStringLiteral(" ended before it took over the screen")
+                      : QStringLiteral(" did not take over the screen in 60 s"));
     return false;
 }
 

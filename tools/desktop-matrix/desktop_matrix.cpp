@@ -100,6 +100,24 @@ qint64 FitTime(const std::vector<WmClient::Placement>& seen, const QRect& expect
     return told == seen.end() || right <= told ? 0 : right->seen_ms - told->seen_ms;
 }
 
+// The map state of the game's window ("IsUnMapped": made, but the window manager never took up
+// its map request), or that there is none.
+QByteArray MapState(const XServer& x) {
+    const QByteArray made =
+        x.Run(QStringLiteral("xdotool"),
+              {QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^KOMA$")});
+    if (made.isEmpty()) {
+        return "no window";
+    }
+    const QStringList id{QStringLiteral("-id"), QString::fromLatin1(made.split('\n').value(0))};
+    for (const QByteArray& line : x.Run(QStringLiteral("xwininfo"), id).split('\n')) {
+        if (line.contains("Map State")) {
+            return line.simplified();
+        }
+    }
+    return "map state unknown";
+}
+
 // One start: prints its line and counts it.
 void Start(const Case& start, int number, int loops, const QString& program, Tally& tally) {
     const QString manager = start.manager;
@@ -130,8 +148,9 @@ void Start(const Case& start, int number, int loops, const QString& program, Tal
     since_follow.start();
     auto seen = watch.Follow(QStringLiteral("KOMA"), 500, 20000);
     if (seen.empty()) {
-        std::printf("%-15s %2d  the window never showed (game %s: %s)\n", qPrintable(start.Name()),
-                    number, game.process().state() == QProcess::Running ? "running" : "ended",
+        std::printf("%-15s %2d  the window never showed (%s; game %s: %s)\n",
+                    qPrintable(start.Name()), number, MapState(x).constData(),
+                    game.process().state() == QProcess::Running ? "running" : "ended",
                     game.process().readAllStandardError().right(200).simplified().constData());
         return;
     }
@@ -177,7 +196,8 @@ void Start(const Case& start, int number, int loops, const QString& program, Tal
     // a desktop that focuses on a click (fluxbox) may take for itself.
     x.Click(client.x() + 450, client.y() + 300);
     x.Run(QStringLiteral("xdotool"), ClicksToSolveFromTheStart(client));
-    const QString notice = x.WaitForAnotherWindow(QString::number(window), 15000);
+    // A loaded machine may take its time over the slides.
+    const QString notice = x.WaitForAnotherWindow(QString::number(window), 30000);
     QString notice_at = QStringLiteral("none");
     if (!notice.isEmpty()) {
         const QPoint centre = QRect(0, 0, 1024, 768).center();
