@@ -10,11 +10,13 @@ BoardFrame::BoardFrame(QWidget* parent, PressHandler on_press)
     : QWidget(parent), on_press_(std::move(on_press)) {}
 
 void BoardFrame::paintEvent(QPaintEvent* /*event*/) {
+    // The outline's four edges, each filled as the pixels it colours (a pen would be centred on
+    // their edge and, on a scaled screen, fall half outside the frame).
     QPainter painter(this);
-    painter.setPen(QPen(Qt::black, 1));
-    painter.setBrush(Qt::NoBrush);
-    // A 1-pixel rectangle covers width × height pixels including both far edges.
-    painter.drawRect(0, 0, width() - 1, height() - 1);
+    painter.fillRect(QRect(0, 0, width(), 1), Qt::black);
+    painter.fillRect(QRect(0, height() - 1, width(), 1), Qt::black);
+    painter.fillRect(QRect(0, 0, 1, height()), Qt::black);
+    painter.fillRect(QRect(width() - 1, 0, 1, height()), Qt::black);
 }
 
 void BoardFrame::mousePressEvent(QMouseEvent* event) {

@@ -6,16 +6,13 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QString>
 #include <QVBoxLayout>
-#include <QWindow>
 #include <utility>
 
-#include "app/frame_placement.h"
-#include "app/frame_watch.h"
+#include "app/window_geometry.h"
 
 namespace koma::app {
 
@@ -35,51 +32,24 @@ QString FromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Where the box's frame, caption included, is in the middle of the screen.
-QPoint CentredFramePosition(QSize size, const QMargins& frame, const QScreen& screen) {
-    QRect outer(QPoint(0, 0), size.grownBy(frame));
-    outer.moveCenter(screen.geometry().center());
-    return outer.topLeft();
-}
-
-// A box centred on a screen by its frame: before it shows, as far as the window manager tells
-// the frame beforehand, and again once the frame is known. Qt centres only the part it knows
-// of, and window managers place dialogs by rules of their own.
+// A box centred on a screen by its frame (WindowGeometry): Qt centres only the part it knows of,
+// and window managers place dialogs by rules of their own.
 template <typename Box>
 class Centred : public Box {
   public:
     template <typename... Arguments>
-    explicit Centred(QScreen* screen, Arguments&&... arguments)
+    explicit Centred(QScreen* screen, bool ask_frame, Arguments&&... arguments)
         : Box(std::forward<Arguments>(arguments)...),
-          screen_(screen),
-          watch_(*this, [this] { Recentre(); }) {}
+          geometry_(*this, WindowGeometry::CentredOn(screen, ask_frame)) {}
 
   protected:
     void showEvent(QShowEvent* event) override {
         Box::showEvent(event);  // a message box takes its size here
-        if (screen_ != nullptr) {
-            SetFramePositionBeforeShow(
-                *this, CentredFramePosition(this->size(),
-                                            FrameBeforeShow(*this).value_or(QMargins()), *screen_));
-        }
+        geometry_.BeforeShowing();
     }
 
   private:
-    void Recentre() {
-        QWindow* const handle = this->windowHandle();
-        const QSize frame = FrameSize(*this);
-        if (screen_ == nullptr || handle == nullptr || frame.isNull()) {
-            return;  // no frame yet, or none at all: the place given before showing stands
-        }
-        const QMargins margins = handle->frameMargins();
-        const QPoint position = CentredFramePosition(this->size(), margins, *screen_);
-        if (handle->framePosition() != position) {
-            handle->setFramePosition(position);
-        }
-    }
-
-    QPointer<QScreen> screen_;  // a screen may go away while the box is open
-    FrameWatch watch_;
+    WindowGeometry geometry_;
 };
 
 // The notice: its text in the middle, with no room kept for an icon, above one OK button.
@@ -121,14 +91,14 @@ QScreen* OrPrimary(QScreen* screen) {
 
 }  // namespace
 
-void ShowNotice(std::string_view text, QScreen* screen) {
+void ShowNotice(std::string_view text, QScreen* screen, bool ask_frame) {
     // No parent: the box blocks the whole application. Esc and the close box end it like OK.
-    Centred<NoticeBox> box(OrPrimary(screen), FromUtf8(text));
+    Centred<NoticeBox> box(OrPrimary(screen), ask_frame, FromUtf8(text));
     box.exec();
 }
 
-void ShowErrorBox(std::string_view message, QScreen* screen) {
-    Centred<QMessageBox> box(OrPrimary(screen), QMessageBox::Critical, kTitle,
+void ShowErrorBox(std::string_view message, QScreen* screen, bool ask_frame) {
+    Centred<QMessageBox> box(OrPrimary(screen), ask_frame, QMessageBox::Critical, kTitle,
                              FromUtf8(WithFullStop(message)), QMessageBox::NoButton, nullptr,
                              kBoxFlags);
     QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);

@@ -9,19 +9,16 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
-#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <new>
-#include <optional>
 #include <utility>
 
 #include "app/board_frame.h"
 #include "app/dialogs.h"
-#include "app/frame_placement.h"
-#include "app/frame_watch.h"
 #include "app/group_box_style.h"
 #include "app/tile_image.h"
+#include "app/window_geometry.h"
 #include "sound/memory_room.h"
 
 namespace koma::app {
@@ -77,7 +74,10 @@ sound::MediaPlayer::DeviceFactory MusicOrNothing(sound::MediaPlayer::DeviceFacto
 TForm1::TForm1(FormOptions options)
     : options_(std::move(options)),
       gate_([this](const SolveGate::Action& action) { Guarded(action); },
-            [this](std::string_view failure) { ShowErrorBox(failure, screen()); }),
+            [this](std::string_view failure) {
+                ShowErrorBox(failure, screen(),
+                             geometry_ == nullptr || !geometry_->ManagerStayedSilent());
+            }),
       puzzle_(*this),
       solver_(puzzle_, *this, options_.pause),
       media_player1_(kMusicFile, MusicOrNothing(options_.music)) {
@@ -86,9 +86,9 @@ TForm1::TForm1(FormOptions options)
     setFont(WindowFont());
     BuildControls();
     ConnectHandlers();
-    frame_watch_ =
-        std::make_unique<FrameWatch>(*this, [this] { Guarded([this] { FitOuterSize(); }); });
-    PlaceBeforeShow();
+    geometry_ = std::make_unique<WindowGeometry>(
+        *this, WindowGeometry::FixedOuter(QRect(kLeft, kTop, kOuterWidth, kOuterHeight),
+                                          QSize(kMinClientWidth, kMinClientHeight), kBackground));
     Guarded([this] { FormCreate(); });
 }
 
@@ -163,6 +163,7 @@ void TForm1::ConnectHandlers() {
     button1_->installEventFilter(this);
     button3_->installEventFilter(this);
     radio_button1_->installEventFilter(this);
+    radio_button2_->installEventFilter(this);
 
     // The device may call from its audio thread: hop onto the window's thread as a queued
     // event, which waits its turn like any other (also behind a running solve).
@@ -197,7 +198,28 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         static_cast<QPushButton*>(watched)->click();
         return true;
     }
+    if (event->type() == QEvent::KeyPress &&
+        MoveInTheSwitch(watched, *static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
     return QWidget::eventFilter(watched, event);
+}
+
+bool TForm1::MoveInTheSwitch(QObject* watched, const QKeyEvent& key) {
+    // As in the platform's radio groups, every arrow key moves to the previous (up, left) or
+    // the next (down, right) button of the group, round from the last to the first, and checks
+    // it. Qt looks for a button in the arrow's direction instead, and there is none above or
+    // below. In a group of two, either way leads to the other button.
+    const bool arrow = key.key() == Qt::Key_Up || key.key() == Qt::Key_Left ||
+                       key.key() == Qt::Key_Down || key.key() == Qt::Key_Right;
+    const bool held = (key.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier;
+    if (!arrow || held || (watched != radio_button1_ && watched != radio_button2_)) {
+        return false;
+    }
+    QRadioButton* const other = watched == radio_button1_ ? radio_button2_ : radio_button1_;
+    other->setFocus(Qt::TabFocusReason);
+    other->setChecked(true);  // its click handler runs if it becomes checked
+    return true;
 }
 
 void TForm1::Guarded(const std::function<void()>& handler) noexcept {
@@ -234,19 +256,24 @@ void TForm1::FormCreate() {
 void TForm1::paintEvent(QPaintEvent* /*event*/) {
     // FormPaint: the grid in the gutters between the pictures, and a small brown mark on the
     // top line. Lines end one pixel short: the far pixel belongs to the next line or to the
-    // frame, which draws the one corner the grid leaves out.
+    // frame, which draws the one corner the grid leaves out. Each line is filled as the row or
+    // column of pixels it colours: on a scaled screen a pen would be centred on the pixels'
+    // edge and fall half under the pictures.
     QPainter painter(this);
-    painter.setPen(QPen(Qt::black, 1, Qt::SolidLine));
     for (int i = 0; i <= kRows; ++i) {
         const int at = 9 + CellSize * i;
-        painter.drawLine(9, at, 392, at);
-        painter.drawLine(at, 9, at, 392);
+        painter.fillRect(QRect(9, at, 384, 1), Qt::black);
+        painter.fillRect(QRect(at, 9, 1, 384), Qt::black);
     }
     painter.fillRect(QRect(78, 2, 10, 7), kMarkBrown);
     for (int i = 0; i < 4; ++i) {
-        const int x = 78 + 3 * i;
-        painter.drawLine(x, 2, x, 4);
+        painter.fillRect(QRect(78 + 3 * i, 2, 1, 3), Qt::black);
     }
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    Guarded([this] { geometry_->BeforeShowing(); });
+    QWidget::showEvent(event);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -261,32 +288,6 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::ReleaseAudioWhenSilent() {
     if (!IsSoundOn() && options_.release_audio && !options_.release_audio()) {
         release_timer_->start();
-    }
-}
-
-void TForm1::PlaceBeforeShow() {
-    // The window is designed by its outer size: where the frame is known before the window
-    // shows, the window manager draws it at that size from the start.
-    resize(fitted_size_);
-    if (const std::optional<QMargins> frame = FrameBeforeShow(*this)) {
-        fitted_size_ = fitted_size_.expandedTo(QSize(kOuterWidth, kOuterHeight).shrunkBy(*frame));
-        resize(fitted_size_);
-    }
-    SetFramePositionBeforeShow(*this, QPoint(kLeft, kTop));
-}
-
-void TForm1::FitOuterSize() {
-    // The client area is what the frame leaves of the outer size, and never less than the
-    // controls need. A maximised window, or one the player has resized, is left as it is.
-    const QSize frame = FrameSize(*this);
-    if (frame.isNull() || windowState() != Qt::WindowNoState || size() != fitted_size_) {
-        return;
-    }
-    const QSize fit(std::max(kMinClientWidth, kOuterWidth - frame.width()),
-                    std::max(kMinClientHeight, kOuterHeight - frame.height()));
-    if (fit != fitted_size_) {
-        fitted_size_ = fit;
-        ResizeInPlace(*this, fit);
     }
 }
 
@@ -309,7 +310,7 @@ void TForm1::AnswerDesktop() {
 }
 
 void TForm1::ShowNotice(std::string_view text) {
-    app::ShowNotice(text, screen());
+    app::ShowNotice(text, screen(), !geometry_->ManagerStayedSilent());
 }
 
 bool TForm1::IsSoundOn() const {

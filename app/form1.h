@@ -16,6 +16,7 @@
 #include "sound/media_player.h"
 
 class QGroupBox;
+class QKeyEvent;
 class QPushButton;
 class QRadioButton;
 class QTimer;
@@ -23,8 +24,8 @@ class QTimer;
 namespace koma::app {
 
 class BoardFrame;
-class FrameWatch;
 class TileImage;
+class WindowGeometry;
 
 // What the window is built with: whether the solver really pauses, and the sound behind the
 // switch (the music device, the fanfare, the release of the output once nothing sounds).
@@ -63,6 +64,7 @@ class TForm1 : public QWidget, public View {
 
   protected:
     void paintEvent(QPaintEvent* event) override;  // FormPaint
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -80,13 +82,13 @@ class TForm1 : public QWidget, public View {
     TileImage* Image(int number) const;  // Image1 … Image16
     void BuildControls();
     void ConnectHandlers();
-    void PlaceBeforeShow();
-    void FitOuterSize();
+    // The arrow keys in the sound switch: true when `key` was one and moved the check.
+    bool MoveInTheSwitch(QObject* watched, const QKeyEvent& key);
     void ReleaseAudioWhenSilent();
     // Runs one handler; a failure inside it is reported in the error box and the program
     // carries on. No exception ever reaches Qt: every entry from the event loop into the game's
     // code goes through here (handlers, timers, queued notifications, held actions and reports,
-    // the frame fit).
+    // the window's placement before it shows).
     void Guarded(const std::function<void()>& handler) noexcept;
     // The error box for one failure, unless the gate holds it.
     void Report(const char* failure) noexcept;
@@ -105,9 +107,7 @@ class TForm1 : public QWidget, public View {
     QRadioButton* radio_button1_ = nullptr;
     QRadioButton* radio_button2_ = nullptr;
     QTimer* release_timer_ = nullptr;  // runs only between sound off and the output's release
-    // The client size last fitted to the frame; a window the player resized keeps its size.
-    QSize fitted_size_{kMinClientWidth, kMinClientHeight};
-    std::unique_ptr<FrameWatch> frame_watch_;
+    std::unique_ptr<WindowGeometry> geometry_;
 };
 
 }  // namespace koma::app

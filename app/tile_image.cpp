@@ -14,7 +14,8 @@ TileImage::TileImage(const QString& resource, QWidget* parent)
 }
 
 const QPixmap& TileImage::PixmapFor(qreal device_pixel_ratio) {
-    if (device_pixel_ratio <= 1.0) {
+    // Below one and a half, the picture made for the scale of one is the nearer.
+    if (device_pixel_ratio < 1.5) {
         return normal_;
     }
     if (sharp_.isNull()) {

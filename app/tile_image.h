@@ -9,7 +9,8 @@ namespace koma::app {
 
 class TileImage : public QWidget {
   public:
-    // `resource` names the 1× picture; a "@2x" twin, when present, is used on scaled screens.
+    // `resource` names the 1× picture; a "@2x" twin, when present, on screens scaled by 1.5 or
+    // more.
     TileImage(const QString& resource, QWidget* parent);
 
   protected:

@@ -1,11 +1,14 @@
 // The sound switch and the music loop it drives, against a fake music device.
 #include <gtest/gtest.h>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QKeySequence>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "form_fixture.h"
 #include "modal_closer.h"
@@ -171,14 +174,28 @@ TEST_F(SoundSwitch, PressingTheCheckedOnButtonSendsNothing) {
     EXPECT_TRUE(music.log.empty());
 }
 
-TEST_F(SoundSwitch, KeyboardSwitchesLikeTheMouse) {
+// Every arrow moves to the other button of the two and checks it, round from either end, and
+// runs only that button's click: no press of the mouse is made up.
+TEST_F(SoundSwitch, EveryArrowMovesToTheOtherButtonAndChecksIt) {
     form.show();
     form.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     probe.RadioButton1()->setFocus();
-    QTest::keyClick(probe.RadioButton1(), Qt::Key_Right);
-    EXPECT_TRUE(form.IsSoundOn());
-    EXPECT_EQ(music.log, (Log{"seek", "play"}));
+    const Log on{"seek", "play"};
+    const Log off{"stop", "notify aborted"};
+    const std::pair<Qt::Key, bool> presses[] = {
+        {Qt::Key_Down, true}, {Qt::Key_Up, false},   {Qt::Key_Right, true}, {Qt::Key_Left, false},
+        {Qt::Key_Up, true},   {Qt::Key_Down, false}, {Qt::Key_Left, true},  {Qt::Key_Right, false}};
+    for (const auto& [key, sound_on] : presses) {
+        SCOPED_TRACE(QKeySequence(key).toString().toStdString());
+        music.ClearLog();
+        QTest::keyClick(QApplication::focusWidget(), key);
+        RunQueued();
+        EXPECT_EQ(form.IsSoundOn(), sound_on);
+        EXPECT_EQ(QApplication::focusWidget(),
+                  sound_on ? probe.RadioButton2() : probe.RadioButton1());
+        EXPECT_EQ(music.log, sound_on ? on : off);
+    }
 }
 
 TEST_F(SoundSwitch, DeviceErrorsOnPlayStopAndRewindPassSilently) {

@@ -6,10 +6,6 @@
 #include <cstring>
 
 namespace koma::xtest {
-namespace {
-
-template <typename Reply>
-using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
 
 xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
     const ReplyPtr<xcb_intern_atom_reply_t> reply(
@@ -20,8 +16,6 @@ xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
         &std::free);
     return reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
-
-}  // namespace
 
 WmClient::WmClient(const QString& display) {
     const QByteArray name = display.toLatin1();
@@ -118,7 +112,7 @@ std::optional<WmClient::Placement> WmClient::Place(std::uint32_t window) const {
     if (size == nullptr || origin == nullptr) {
         return std::nullopt;
     }
-    Placement placement{QRect(origin->dst_x, origin->dst_y, size->width, size->height), {}};
+    Placement placement{QRect(origin->dst_x, origin->dst_y, size->width, size->height), {}, 0};
     const ReplyPtr<xcb_get_property_reply_t> extents(
         xcb_get_property_reply(
             c, xcb_get_property(c, 0, window, net_frame_extents_, XCB_ATOM_CARDINAL, 0, 4),
@@ -254,10 +248,11 @@ std::vector<WmClient::Placement> PlacementWatch::Follow(const QString& name, int
                 }
             }
         }
-        const auto placed =
+        auto placed =
             window_ != 0 && client_.Viewable(window_) ? client_.Place(window_) : std::nullopt;
         if (placed && (seen.empty() || seen.back().client != placed->client ||
                        seen.back().frame != placed->frame)) {
+            placed->seen_ms = clock.elapsed();
             seen.push_back(*placed);
             kept_since = clock.elapsed();
         } else if (!seen.empty() && clock.elapsed() - kept_since >= settle_ms) {

@@ -11,12 +11,20 @@
 #include <QRect>
 #include <QString>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 namespace koma::xtest {
+
+// A reply of the X server's, freed with it.
+template <typename Reply>
+using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
+
+// The atom named `name`, made if need be; XCB_ATOM_NONE when the server does not answer.
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name);
 
 class WmClient {
   public:
@@ -37,6 +45,7 @@ class WmClient {
     struct Placement {
         QRect client;
         QMargins frame;
+        qint64 seen_ms = 0;  // when PlacementWatch saw it, from its start
         QRect Outer() const { return client.marginsAdded(frame); }
     };
     std::optional<Placement> Place(std::uint32_t window) const;

@@ -12,7 +12,7 @@
 
 namespace koma::xtest {
 
-XServer::XServer() {
+XServer::XServer(QSize screen) {
     // -displayfd lets the server pick a free display number and tell us which.
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) {
@@ -21,8 +21,11 @@ XServer::XServer() {
     xvfb_.setProgram(QStringLiteral("Xvfb"));
     xvfb_.setArguments({QStringLiteral("-displayfd"), QString::number(pipe_fds[1]),
                         QStringLiteral("-screen"), QStringLiteral("0"),
-                        QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                        QStringLiteral("tcp")});
+                        QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()),
+                        QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                        // Not reset whenever its last client leaves: a window manager that
+                        // connects just then, while xprop looks for it, may die of it.
+                        QStringLiteral("-noreset")});
     xvfb_.setChildProcessModifier([fd = pipe_fds[0]] { close(fd); });
     xvfb_.start();
     close(pipe_fds[1]);
@@ -130,15 +133,16 @@ bool XServer::WaitUntilGone(const QString& window, int timeout_ms) const {
 }
 
 QStringList WindowManagerCommand(const QString& name) {
-    // The GNOME and KDE ones want a session bus; on a bare server they get a private one.
+    // The GNOME, KDE and Xfce ones want a session bus (xfwm4 its settings daemon on it); on a
+    // bare server they get a private one.
     if (name == QLatin1String("mutter")) {
         return {QStringLiteral("dbus-run-session"), name, QStringLiteral("--x11"),
                 QStringLiteral("--replace")};
     }
-    if (name == QLatin1String("kwin_x11")) {
+    if (name == QLatin1String("kwin_x11") || name == QLatin1String("xfwm4")) {
         return {QStringLiteral("dbus-run-session"), name, QStringLiteral("--replace")};
     }
-    if (name == QLatin1String("xfwm4") || name == QLatin1String("metacity")) {
+    if (name == QLatin1String("metacity")) {
         return {name, QStringLiteral("--replace")};
     }
     return {name};
@@ -162,10 +166,11 @@ bool XServer::StartWindowManager(QString& why, const QString& name) {
         why = name + QStringLiteral(" did not start (tools/install-deps.sh --tests installs it)");
         return false;
     }
-    // It has taken over once it owns the screen's window-manager selection.
+    // It has taken over once it owns the screen's window-manager selection; a loaded machine may
+    // take its time over it.
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 20000) {
+    while (clock.elapsed() < 60000) {
         if (Run(QStringLiteral("xprop"),
                 {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
                 .contains("window id")) {
@@ -176,8 +181,16 @@ bool XServer::StartWindowManager(QString& why, const QString& name) {
         }
         QThread::msleep(50);
     }
-    why = name + QStringLiteral(" did not take over the screen");
+    why = name + (window_manager_.state() == QProcess::NotRunning
+                      ? QStringLiteral(" ended before it took over the screen")
+                      : QStringLiteral(" did not take over the screen in 60 s"));
     return false;
+}
+
+void XServer::HoldWindowManager(bool held) const {
+    if (window_manager_.processId() > 0) {
+        kill(-static_cast<pid_t>(window_manager_.processId()), held ? SIGSTOP : SIGCONT);
+    }
 }
 
 CpuLoad::CpuLoad(int loops) {

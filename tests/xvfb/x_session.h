@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QPoint>
 #include <QProcess>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -22,7 +23,8 @@ inline constexpr int kClientTop = app::TForm1::kTop;
 
 class XServer {
   public:
-    XServer();  // starts it; ok() tells whether it answers
+    // Starts one with a screen of `screen` pixels; ok() tells whether it answers.
+    explicit XServer(QSize screen = {1024, 768});
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
     ~XServer();
@@ -50,6 +52,8 @@ class XServer {
     // Starts a real window manager on this server: "openbox", or one of those the desktop
     // matrix knows (WindowManagerCommand); false, with the reason in `why`, when it cannot.
     bool StartWindowManager(QString& why, const QString& name = QStringLiteral("openbox"));
+    // Stops the window manager started here, or lets it go on: a desktop held up at login.
+    void HoldWindowManager(bool held) const;
 
   private:
     QProcess xvfb_;
