@@ -12,7 +12,7 @@
 #include <QVBoxLayout>
 #include <utility>
 
-#include "app/window_geometry.h"
+#include "app/desktop/window_geometry.h"
 
 namespace koma::app {
 

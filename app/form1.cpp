@@ -15,11 +15,11 @@
 #include <utility>
 
 #include "app/board_frame.h"
+#include "app/desktop/window_geometry.h"
 #include "app/dialogs.h"
 #include "app/group_box_style.h"
 #include "app/tile_image.h"
-#include "app/window_geometry.h"
-#include "sound/memory_room.h"
+#include "sound/checks/memory_room.h"
 
 namespace koma::app {
 

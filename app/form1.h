@@ -13,7 +13,7 @@
 #include "board/puzzle.h"
 #include "board/view.h"
 #include "solver/solver.h"
-#include "sound/media_player.h"
+#include "sound/game/media_player.h"
 
 class QGroupBox;
 class QKeyEvent;

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "sound/memory_room.h"
+#include "sound/checks/memory_room.h"
 
 namespace koma::app {
 

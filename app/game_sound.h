@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/form1.h"
-#include "sound/sound_module.h"
+#include "sound/game/sound_module.h"
 
 namespace koma::app {
 

@@ -3,11 +3,11 @@
 #include <QIcon>
 #include <optional>
 
+#include "app/desktop/lost_window_watch.h"
+#include "app/desktop/platform_choice.h"
+#include "app/desktop/start_room.h"
 #include "app/form1.h"
 #include "app/game_sound.h"
-#include "app/lost_window_watch.h"
-#include "app/platform_choice.h"
-#include "app/start_room.h"
 
 int main(int argc, char* argv[]) {
     // The game reads no command line: Qt gets only the program's name, so options such as

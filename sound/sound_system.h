@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "sound/checks/music_file.h"
 #include "sound/music_device.h"
-#include "sound/music_file.h"
 
 namespace koma::sound {
 

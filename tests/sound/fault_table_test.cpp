@@ -44,9 +44,9 @@
 #include "app/game_sound.h"
 #include "form_probe.h"
 #include "modal_closer.h"
-#include "sound/module_file.h"
-#include "sound/music_file.h"
-#include "sound/sound_module.h"
+#include "sound/checks/music_file.h"
+#include "sound/game/module_file.h"
+#include "sound/game/sound_module.h"
 #include "sound_files.h"
 
 namespace koma::sound {

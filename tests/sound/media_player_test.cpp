@@ -1,5 +1,5 @@
 // The music player's own rules, against a fake device.
-#include "sound/media_player.h"
+#include "sound/game/media_player.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The start-up check measures a piece without the synthesiser; the synthesiser then plays to
 // its own count. The two must agree: on the game's tune, on files cut short anywhere, on files
 // with any one byte changed, and on the odd corners of the format.
-#include "sound/midi_length.h"
+#include "sound/checks/midi_length.h"
 
 #include <fluidsynth.h>
 #include <gtest/gtest.h>

@@ -20,9 +20,9 @@
 #include "app/form1.h"
 #include "app/game_sound.h"
 #include "modal_closer.h"
-#include "sound/audio_output.h"
-#include "sound/sound_effect.h"
-#include "sound/synth_music_device.h"
+#include "sound/module/audio_output.h"
+#include "sound/module/sound_effect.h"
+#include "sound/module/synth_music_device.h"
 #include "sound_files.h"
 #include "support/disk_audio.h"
 

@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "sound/media_player.h"
-#include "sound/sound_module.h"
+#include "sound/game/media_player.h"
+#include "sound/game/sound_module.h"
 #include "sound_files.h"
 #include "support/disk_audio.h"
 

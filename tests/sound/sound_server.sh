@@ -1,8 +1,8 @@
-# A private sound server for the scripts here, sourced by them once they have set $server:
-# PulseAudio with a null sink, or with $server = pipewire, PipeWire with WirePlumber and its
-# PulseAudio service, each with a default sink koma_null. Sets up $work (a fresh folder, removed
-# at the exit with every process in $pids, stopped ones too) and fail; start_server starts the
-# server and sets $server_pids.
+# A private sound server for pulse_check.sh here and the probes in tools/sound-probes, sourced by
+# them once they have set $server: PulseAudio with a null sink, or with $server = pipewire, PipeWire
+# with WirePlumber and its PulseAudio service, each with a default sink koma_null. Sets up $work (a
+# fresh folder, removed at the exit with every process in $pids, stopped ones too) and fail;
+# start_server starts the server and sets $server_pids.
 work=$(mktemp -d)
 pids=""
 cleanup() {

@@ -1,6 +1,6 @@
 // The real music device under SDL's dummy driver, which consumes audio in real time and
 // discards it. The pieces are half a second long.
-#include "sound/synth_music_device.h"
+#include "sound/module/synth_music_device.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -20,8 +20,8 @@
 #include <string>
 #include <thread>
 
-#include "sound/audio_output.h"
-#include "sound/media_player.h"
+#include "sound/game/media_player.h"
+#include "sound/module/audio_output.h"
 #include "sound_files.h"
 
 namespace koma::sound {

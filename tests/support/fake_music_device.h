@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "sound/media_player.h"
+#include "sound/game/media_player.h"
 #include "sound/music_device.h"
 
 namespace koma::sound::testing {
