@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "board/layout.h"
@@ -41,6 +42,27 @@ QImage WaitForBoard(const XServer& x, const Grid& grid, int timeout_ms) {
         QImage screen = x.Screenshot();
         if (!screen.isNull() && BoardShows(screen, grid)) {
             return screen;
+        }
+        QThread::msleep(50);
+    }
+    return {};
+}
+
+// WaitForBoard for a board that is still moving towards `grid`: gives up only once the board has
+// stood still for `still_ms`, so a slow machine's solve is followed to its end, however long.
+QImage WaitForBoardWhileItMoves(const XServer& x, const Grid& grid, int still_ms) {
+    const QRect board(kClientLeft, kClientTop, 394, 394);
+    QImage last;
+    QElapsedTimer still;
+    still.start();
+    while (still.elapsed() < still_ms) {
+        QImage screen = x.Screenshot();
+        if (!screen.isNull() && BoardShows(screen, grid)) {
+            return screen;
+        }
+        if (QImage now = screen.isNull() ? QImage() : screen.copy(board); now != last) {
+            last = std::move(now);
+            still.restart();
         }
         QThread::msleep(50);
     }
@@ -93,7 +115,7 @@ TEST_F(RealWindow, ComputerSolveAtRealPaceWithARestartClickQueuedBehindIt) {
     ASSERT_FALSE(WaitForBoard(x, StartLayout, 10000).isNull());
 
     ClickClient(x, 437, 380);  // "PCにやらせる"
-    const QImage solved = WaitForBoard(x, GoalLayout, 90000);
+    const QImage solved = WaitForBoardWhileItMoves(x, GoalLayout, 20000);
     ASSERT_FALSE(solved.isNull()) << "the solve never reached the goal arrangement";
     solved.save(QStringLiteral(KOMA_SCREENSHOT_DIR "/solved.png"));
     EXPECT_EQ(ClientPixel(solved, 437, 380), QColor(0, 128, 0)) << "the solver button is hidden";
@@ -108,7 +130,7 @@ TEST_F(RealWindow, ComputerSolveAtRealPaceWithARestartClickQueuedBehindIt) {
     QThread::msleep(2000);
     const QImage during = x.Screenshot();
     EXPECT_FALSE(BoardShows(during, StartLayout)) << "the restart did not wait for the solve";
-    const QImage after = WaitForBoard(x, StartLayout, 90000);
+    const QImage after = WaitForBoardWhileItMoves(x, StartLayout, 20000);
     ASSERT_FALSE(after.isNull());
     EXPECT_NE(ClientPixel(after, 437, 380), QColor(0, 128, 0)) << "the solver button is back";
 }
@@ -265,8 +287,7 @@ TEST_F(RealWindow, ComputerSolveAnswersEveryPingWhileInputAndCloseWait) {
     const SolveWatch solve = WatchSolve(x, game, window.toUInt(), {kClientLeft, kClientTop});
     std::printf("[ pings    ] %u sent, %d answered, worst answer %lld ms\n", solve.pings_sent,
                 solve.pings_answered, static_cast<long long>(solve.worst_answer_ms));
-    EXPECT_EQ(solve.pings_late, 0) << "pings unanswered for 1 s";
-    EXPECT_LE(solve.worst_answer_ms, 1000);
+    EXPECT_EQ(solve.pings_late, 0) << "pings unanswered for " << kPingPatienceMs << " ms";
     EXPECT_GE(solve.pings_answered, 10);
     // The board went on step by step, undisturbed by the click, and the close came only after
     // the last step: the window was still there for the board before it.

@@ -69,7 +69,7 @@ SolveWatch WatchSolve(const XServer& x, Game& game, std::uint32_t window, QPoint
             if (const auto ping = waiting.find(serial); ping != waiting.end()) {
                 const qint64 took = clock.elapsed() - ping->second;
                 watch.worst_answer_ms = std::max(watch.worst_answer_ms, took);
-                watch.pings_late += took > 1000 ? 1 : 0;
+                watch.pings_late += took > kPingPatienceMs ? 1 : 0;
                 ++watch.pings_answered;
                 waiting.erase(ping);
             }
@@ -97,9 +97,9 @@ SolveWatch WatchSolve(const XServer& x, Game& game, std::uint32_t window, QPoint
         }
         QThread::msleep(20);
     }
-    // Pings still waiting when the game ended count as late, unless sent in its last second.
+    // Pings still waiting when the game ended count as late, unless sent within the patience.
     for (const auto& [serial, sent] : waiting) {
-        watch.pings_late += clock.elapsed() - sent > 1000 ? 1 : 0;
+        watch.pings_late += clock.elapsed() - sent > kPingPatienceMs ? 1 : 0;
     }
     watch.closed = game.process().state() == QProcess::NotRunning;
     if (watch.closed && game.process().exitStatus() == QProcess::NormalExit) {

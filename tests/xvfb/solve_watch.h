@@ -14,10 +14,16 @@ namespace koma::xtest {
 // Whether the screenshot shows `grid` on a board whose client area starts at `client`.
 bool BoardShows(const QImage& screen, const Grid& grid, QPoint client = {kClientLeft, kClientTop});
 
+// How long a ping may wait for its answer. mutter takes a window for hung after 5 s without one
+// (its check-alive timeout); a second less leaves room for this watch's own lateness. Beside two
+// busy loops the slowest answer took 2.1 s: a solver step's count-down runs at the share of
+// the processor the game gets.
+inline constexpr qint64 kPingPatienceMs = 4000;
+
 struct SolveWatch {
     std::uint32_t pings_sent = 0;
     int pings_answered = 0;
-    int pings_late = 0;  // answered after more than a second, or not at all
+    int pings_late = 0;  // answered after kPingPatienceMs, or not at all
     qint64 worst_answer_ms = 0;
     std::size_t boards = 0;       // arrangements the solve goes through, the start included
     std::size_t boards_seen = 0;  // of them seen on the screen
