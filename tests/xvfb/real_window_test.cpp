@@ -56,15 +56,13 @@ QImage WaitForBoardWhileItMoves(const XServer& x, const Grid& grid, int still_ms
     QElapsedTimer still;
     still.start();
     while (still.elapsed() < still_ms) {
-        QImage screen = x.Screenshot();
-        if (!screen.isNull() && BoardShows(screen, grid)) {
-            return screen;
+        if (QImage shown = WaitForBoard(x, grid, 1000); !shown.isNull()) {
+            return shown;
         }
-        if (QImage now = screen.isNull() ? QImage() : screen.copy(board); now != last) {
+        if (QImage now = x.Screenshot().copy(board); now != last) {
             last = std::move(now);
             still.restart();
         }
-        QThread::msleep(50);
     }
     return {};
 }
