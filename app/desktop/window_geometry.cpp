@@ -245,7 +245,7 @@ WindowGeometry::WindowGeometry(QWidget& window, Options options)
     if (options_.fit_client) {
         window_.resize(options_.least_client);
     }
-    window_.move(options_.target(QSizeF(window_.size())).topLeft().toPoint());
+    window_.move(TargetNow(QSizeF(window_.size())).topLeft().toPoint());
     window_.installEventFilter(this);
 }
 
@@ -263,7 +263,7 @@ void WindowGeometry::BeforeShowing() {
     if (connection == nullptr) {
         // Its size is final only now. The platform may place the window itself (Wayland), or
         // have no frame (offscreen).
-        window_.move(options_.target(QSizeF(window_.size())).topLeft().toPoint());
+        window_.move(TargetNow(QSizeF(window_.size())).topLeft().toPoint());
         return;
     }
     const auto id = static_cast<xcb_window_t>(window_.winId());
@@ -299,7 +299,7 @@ void WindowGeometry::PlaceBeforeMapping(xcb_connection_t* connection, xcb_window
         client = (QSizeF(wanted.size()) / scale).toSize();
     }
     const QMarginsF margins = Unscaled(frame.value_or(QMargins()), scale);
-    const QPoint corner = options_.target(QSizeF(client).grownBy(margins)).topLeft().toPoint();
+    const QPoint corner = TargetNow(QSizeF(client).grownBy(margins)).topLeft().toPoint();
     window_.resize(client);
     window_.move(corner);
     // The native window gets the widget's size first: should they differ when the widget shows,
@@ -446,9 +446,29 @@ bool WindowGeometry::Take(const xcb_generic_event_t& event) noexcept {
     }
 }
 
+QRectF WindowGeometry::TargetNow(QSizeF outer_now) const {
+    QRectF outer = options_.target(outer_now);
+    QScreen* screen = QGuiApplication::screenAt(outer.center().toPoint());
+    if (screen == nullptr) {
+        screen = window_.screen();
+    }
+    if (screen == nullptr) {
+        return outer;
+    }
+    // A screen that cannot hold the window where it belongs (a small one, or one scaled so far
+    // that it is small in logical pixels): the window moves up and left, no more than it must, to
+    // show whole; past the top-left corner it does not go, so its caption stays in reach.
+    const QRectF room(screen->availableGeometry());
+    outer.moveRight(std::min(outer.right(), room.right()));
+    outer.moveBottom(std::min(outer.bottom(), room.bottom()));
+    outer.moveLeft(std::max(outer.left(), room.left()));
+    outer.moveTop(std::max(outer.top(), room.top()));
+    return outer;
+}
+
 QRect WindowGeometry::Wanted(const QRect& client, const QMargins& frame, qreal scale) const {
     const QSizeF outer_now = (QSizeF(client.size()) / scale).grownBy(Unscaled(frame, scale));
-    QRect wanted = Scaled(options_.target(outer_now), scale).marginsRemoved(frame);
+    QRect wanted = Scaled(TargetNow(outer_now), scale).marginsRemoved(frame);
     if (!options_.fit_client) {
         wanted.setSize(client.size());
     }

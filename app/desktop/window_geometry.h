@@ -18,7 +18,8 @@
 // behind), so a window manager that answers late is never mistaken for the player, however
 // loaded the machine. What no news told is caught by re-checks at fixed times after the first
 // showing; the requests made for one frame and scale are few, so a window manager that will not
-// have the target (a screen too small for it) is not fought.
+// have the target is not fought. A target that would hang off its screen's free area is moved
+// onto it, as little as it must, so that every control shows.
 //
 // The window manager works in the screen's pixels: on a scaled screen the target is scaled by the
 // window's device pixel ratio, and place and size count as reached within the rounding that
@@ -118,6 +119,8 @@ class WindowGeometry : public QObject {
     // differ. A re-check may ask again what was asked before.
     void Judge(bool recheck) noexcept;
     void JudgeNow(bool recheck);
+    // The target, kept on the screen it stands on.
+    QRectF TargetNow(QSizeF outer_now) const;
     // The client rectangle the target asks for, in device pixels, around `client` as it is now.
     QRect Wanted(const QRect& client, const QMargins& frame, qreal scale) const;
 

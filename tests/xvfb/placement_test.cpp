@@ -18,10 +18,13 @@ namespace {
 
 using Telling = ScriptedWm::Telling;
 
-// The designed outer rectangle on a screen scaled by `scale`, in its pixels: met within `slack`.
-bool Designed(const QRect& seen, qreal scale, int slack) {
-    const QRect designed(qRound(318 * scale), qRound(191 * scale), qRound(499 * scale),
-                         qRound(509 * scale));
+// The designed outer rectangle on a screen scaled by `scale`, in its pixels, moved up and left
+// onto a `screen` too small for it: met within `slack`.
+bool Designed(const QRect& seen, qreal scale, int slack, QSize screen = {2048, 1536}) {
+    QRect designed(qRound(318 * scale), qRound(191 * scale), qRound(499 * scale),
+                   qRound(509 * scale));
+    designed.moveRight(std::min(designed.right(), screen.width() - 1));
+    designed.moveBottom(std::min(designed.bottom(), screen.height() - 1));
     const QPoint a = seen.topLeft() - designed.topLeft();
     const QPoint b = seen.bottomRight() - designed.bottomRight();
     return std::max({std::abs(a.x()), std::abs(a.y()), std::abs(b.x()), std::abs(b.y())}) <= slack;
@@ -32,6 +35,7 @@ struct Desktop {
     ScriptedWm::Script script;
     const char* scaled;  // NAME=factor, or ""
     bool player_moves;   // the player moves the window once it stands in place
+    QSize screen{1024, 768};
     qreal Scale() const { return *scaled != '\0' ? QString(scaled).section('=', 1).toDouble() : 1; }
     bool ToldInTime() const { return script.telling == Telling::kAtOnce && !script.stalls; }
 };
@@ -48,7 +52,7 @@ class ScriptedDesktop : public ::testing::TestWithParam<Desktop> {};
 TEST_P(ScriptedDesktop, TheWindowEndsInPlaceShowingItsColourAndTheMovedOneStaysMoved) {
     const Desktop& desktop = GetParam();
     const qreal scale = desktop.Scale();
-    XServer x(scale > 1 ? QSize(1600, 1200) : QSize(1024, 768));
+    XServer x(desktop.screen);
     ASSERT_TRUE(x.ok()) << "Xvfb did not start";
     ScriptedWm wm(x.display(), desktop.script);
     ASSERT_TRUE(wm.ok()) << "the scripted window manager did not take over";
@@ -58,13 +62,15 @@ TEST_P(ScriptedDesktop, TheWindowEndsInPlaceShowingItsColourAndTheMovedOneStaysM
     clock.start();
     std::vector<WmClient::Placement> seen;
     while (clock.elapsed() < 30000 &&
-           (seen.empty() || !Designed(seen.back().Outer(), scale, slack))) {
+           (seen.empty() || !Designed(seen.back().Outer(), scale, slack, desktop.screen))) {
         QThread::msleep(20);
         seen = wm.Placements();
     }
     ASSERT_FALSE(seen.empty()) << "the window never showed";
-    EXPECT_TRUE(Designed(seen.back().Outer(), scale, slack)) << "not in place at last";
-    EXPECT_TRUE(!desktop.ToldInTime() || Designed(seen.front().Outer(), scale, slack))
+    EXPECT_TRUE(Designed(seen.back().Outer(), scale, slack, desktop.screen))
+        << "not in place at last";
+    EXPECT_TRUE(!desktop.ToldInTime() ||
+                Designed(seen.front().Outer(), scale, slack, desktop.screen))
         << "the first frame was not in place";
     EXPECT_EQ(wm.ColourAtMapping(), QColor(0, 128, 0)) << "the first frame is not the window's";
     if (desktop.player_moves) {
@@ -76,14 +82,16 @@ TEST_P(ScriptedDesktop, TheWindowEndsInPlaceShowingItsColourAndTheMovedOneStaysM
 
 INSTANTIATE_TEST_SUITE_P(
     Behaviours, ScriptedDesktop,
-    ::testing::Values(Desktop{"tells_at_once", {Telling::kAtOnce}, "", true},
-                      Desktop{"tells_late", {Telling::kLate}, "", false},
-                      Desktop{"never_tells", {Telling::kNever}, "", false},
-                      Desktop{"does_not_offer", {Telling::kNotOffered}, "", false},
-                      Desktop{"stalls", {Telling::kAtOnce, true}, "", true},
-                      Desktop{"scale_1_5", {Telling::kAtOnce}, "QT_SCALE_FACTOR=1.5", false},
-                      Desktop{
-                          "screen_2", {Telling::kNotOffered}, "QT_SCREEN_SCALE_FACTORS=2", false}),
+    ::testing::Values(
+        Desktop{"tells_at_once", {Telling::kAtOnce}, "", true},
+        Desktop{"tells_late", {Telling::kLate}, "", false},
+        Desktop{"never_tells", {Telling::kNever}, "", false},
+        Desktop{"does_not_offer", {Telling::kNotOffered}, "", false},
+        Desktop{"stalls", {Telling::kAtOnce, true}, "", true},
+        Desktop{"scale_1_5", {Telling::kAtOnce}, "QT_SCALE_FACTOR=1.5", false, {1600, 1200}},
+        // 200 % of 1920 × 1200 is too small for the designed place: moved onto it.
+        Desktop{
+            "screen_2", {Telling::kNotOffered}, "QT_SCREEN_SCALE_FACTORS=2", false, {1920, 1200}}),
     [](const ::testing::TestParamInfo<Desktop>& row) { return std::string(row.param.name); });
 
 // At twice the scale under a real window manager the window is twice as large, in place, and
