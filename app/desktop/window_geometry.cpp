@@ -448,6 +448,9 @@ bool WindowGeometry::Take(const xcb_generic_event_t& event) noexcept {
 
 QRectF WindowGeometry::TargetNow(QSizeF outer_now) const {
     QRectF outer = options_.target(outer_now);
+    if (X11Connection() == nullptr) {
+        return outer;  // elsewhere the platform places the window, and keeps it on its screen
+    }
     QScreen* screen = QGuiApplication::screenAt(outer.center().toPoint());
     if (screen == nullptr) {
         screen = window_.screen();

@@ -18,8 +18,8 @@
 // behind), so a window manager that answers late is never mistaken for the player, however
 // loaded the machine. What no news told is caught by re-checks at fixed times after the first
 // showing; the requests made for one frame and scale are few, so a window manager that will not
-// have the target is not fought. A target that would hang off its screen's free area is moved
-// onto it, as little as it must, so that every control shows.
+// have the target is not fought. On X11 a target that would hang off its screen's free area is
+// moved onto it, as little as it must, so that every control shows.
 //
 // The window manager works in the screen's pixels: on a scaled screen the target is scaled by the
 // window's device pixel ratio, and place and size count as reached within the rounding that
